@@ -1,0 +1,52 @@
+#!/bin/sh
+# Re-makes every bitmap and the door sound from the sources in src/.
+#   sh resources/render.sh        (from anywhere)
+# Needs rsvg-convert (librsvg2-bin), ImageMagick's convert, python3 and the
+# IPAGothic font (fonts-ipafont-gothic).  The build itself only uses the
+# generated files, which are committed.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+src="$here/src"
+img="$here/images"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir -p "$img" "$here/sound"
+
+# Fixed PNG output: no timestamps, so re-rendering gives identical files.
+PNG_OPTS="-strip -define png:exclude-chunks=date,time"
+
+# rgb NAME W H [SVG]: 24-bit RGB (no alpha) at 1x and 2x.
+rgb() {
+    name=$1; w=$2; h=$3; svg=${4:-$1}
+    for s in 1 2; do
+        suffix=""; [ "$s" = 2 ] && suffix="@2x"
+        rsvg-convert -w $((w * s)) -h $((h * s)) "$src/$svg.svg" -o "$tmp/$name.png"
+        convert "$tmp/$name.png" -background white -alpha remove -alpha off \
+            $PNG_OPTS -type TrueColor -define png:color-type=2 \
+            "PNG24:$img/$name$suffix.png"
+    done
+}
+
+# rgba NAME SIZE SVG: square icon with transparency.
+rgba() {
+    name=$1; size=$2; svg=$3
+    rsvg-convert -w "$size" -h "$size" "$src/$svg.svg" -o "$tmp/$name.png"
+    convert "$tmp/$name.png" $PNG_OPTS -define png:color-type=6 "PNG32:$img/$name.png"
+}
+
+rgb bus                  753 210
+rgb door_front            69 143
+rgb door_middle_leaf      76 141
+rgb door_middle_opening   76 142
+rgb panel_hidden          42 137
+rgb toggle_front          50  20
+rgb toggle_middle         50  20
+
+rgba icon      32 icon
+rgba icon@2x   64 icon
+rgba icon_256 256 icon
+
+python3 "$here/make_door_sound.py" "$here/sound/door.wav"
+
+echo "done: $(ls "$img" | wc -l) images, sound/door.wav"
