@@ -1,0 +1,360 @@
+#include "settings_record.h"
+
+#include <QByteArrayView>
+#include <QStringDecoder>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace settings {
+namespace {
+
+constexpr char Quote = '"';
+constexpr QByteArrayView TrueWord = "#TRUE#";
+constexpr QByteArrayView FalseWord = "#FALSE#";
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t';
+}
+bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// ---- numbers --------------------------------------------------------------------------------
+
+// A decimal number as 0.digits * 10^point, digits without leading zeros (none at all for 0).
+struct Decimal
+{
+    bool negative = false;
+    QByteArray digits;
+    qint64 point = 0;
+};
+
+std::optional<Decimal> parseDecimal(QByteArrayView text)
+{
+    Decimal result;
+    qsizetype i = 0;
+    const qsizetype size = text.size();
+    if (i < size && (text[i] == '+' || text[i] == '-')) {
+        result.negative = text[i] == '-';
+        ++i;
+    }
+    qsizetype mantissaDigits = 0;
+    qint64 integerDigits = 0;
+    for (; i < size && isDigit(text[i]); ++i, ++mantissaDigits, ++integerDigits)
+        result.digits.append(text[i]);
+    if (i < size && text[i] == '.') {
+        for (++i; i < size && isDigit(text[i]); ++i, ++mantissaDigits)
+            result.digits.append(text[i]);
+    }
+    if (mantissaDigits == 0)
+        return std::nullopt;
+
+    qint64 exponent = 0;
+    if (i < size && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        bool negativeExponent = false;
+        if (i < size && (text[i] == '+' || text[i] == '-')) {
+            negativeExponent = text[i] == '-';
+            ++i;
+        }
+        // Any exponent beyond this is far outside every range read here; saturate.
+        constexpr qint64 Limit = 1'000'000'000;
+        const qsizetype start = i;
+        for (; i < size && isDigit(text[i]); ++i)
+            exponent = std::min(exponent * 10 + (text[i] - '0'), Limit);
+        if (i == start)
+            return std::nullopt;
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    if (i != size)
+        return std::nullopt;
+
+    qsizetype zeros = 0;
+    while (zeros < result.digits.size() && result.digits[zeros] == '0')
+        ++zeros;
+    result.digits.remove(0, zeros);
+    result.point = integerDigits + exponent - zeros;
+    return result;
+}
+
+// Rounds half to even; nullopt when the result lies outside min..max.
+std::optional<qint64> roundToInteger(const Decimal &value, qint64 min, qint64 max)
+{
+    const QByteArray &digits = value.digits;
+    if (digits.isEmpty())
+        return 0;
+    // digits[0] is not zero, so the value is at least 10^(point - 1).
+    if (value.point > 10)
+        return std::nullopt;
+
+    const auto digitAt = [&](qint64 i) { return i < digits.size() ? digits[i] - '0' : 0; };
+    qint64 magnitude = 0;
+    for (qint64 i = 0; i < value.point; ++i)
+        magnitude = magnitude * 10 + digitAt(i);
+
+    if (value.point >= 0) {
+        const int firstFraction = digitAt(value.point);
+        bool restNonZero = false;
+        for (qsizetype i = value.point + 1; i < digits.size() && !restNonZero; ++i)
+            restNonZero = digits[i] != '0';
+        if (firstFraction > 5 || (firstFraction == 5 && (restNonZero || magnitude % 2 != 0)))
+            ++magnitude;
+    } // else the value is below 0.1 and rounds to 0
+
+    const qint64 result = value.negative ? -magnitude : magnitude;
+    if (result < min || result > max)
+        return std::nullopt;
+    return result;
+}
+
+// ---- text -----------------------------------------------------------------------------------
+
+bool isValidUtf8(QByteArrayView bytes)
+{
+    const auto byteAt = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
+    const qsizetype size = bytes.size();
+    qsizetype i = 0;
+    while (i < size) {
+        const unsigned char lead = byteAt(i);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        int length = 0;
+        unsigned char low = 0x80;  // range of the second byte, which rules out overlong
+        unsigned char high = 0xBF; // forms, surrogates and values above U+10FFFF
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        if (size - i < length)
+            return false;
+        if (byteAt(i + 1) < low || byteAt(i + 1) > high)
+            return false;
+        for (int k = 2; k < length; ++k) {
+            if (byteAt(i + k) < 0x80 || byteAt(i + k) > 0xBF)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+QString decodeText(const QByteArray &bytes)
+{
+#ifdef Q_OS_WIN
+    return QString::fromLocal8Bit(bytes);
+#else
+    if (isValidUtf8(bytes))
+        return QString::fromUtf8(bytes);
+    // Written by the Windows build in the Japanese ANSI code page.
+    QStringDecoder shiftJis("Shift_JIS");
+    if (shiftJis.isValid())
+        return shiftJis.decode(bytes);
+    return QString::fromLatin1(bytes);
+#endif
+}
+
+// ---- writing --------------------------------------------------------------------------------
+
+QByteArray formatPosition(float value)
+{
+    if (!std::isfinite(value) || value == 0.0f)
+        return "0";
+    // d.dddddde±x: seven significant digits, rounded from the exact binary value.
+    std::array<char, 32> buffer{};
+    const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                         std::fabs(value), std::chars_format::scientific, 6);
+    if (ec != std::errc{})
+        return "0";
+    const QByteArrayView scientific(buffer.data(), end);
+    const qsizetype e = scientific.indexOf('e');
+    QByteArray digits = scientific.first(e).toByteArray();
+    digits.remove(1, 1); // the decimal point
+    while (digits.endsWith('0'))
+        digits.chop(1);
+    const int exponent = scientific.sliced(e + 1).toByteArray().toInt();
+
+    QByteArray result = value < 0 ? "-" : "";
+    if (exponent < 0) {
+        result += "0." + QByteArray(-exponent - 1, '0') + digits;
+    } else if (digits.size() <= exponent + 1) {
+        result += digits + QByteArray(exponent + 1 - digits.size(), '0');
+    } else {
+        result += digits.first(exponent + 1) + '.' + digits.sliced(exponent + 1);
+    }
+    return result;
+}
+
+} // namespace
+
+void RecordWriter::text(const QString &value)
+{
+    QByteArray bytes = value.toLocal8Bit();
+    bytes.replace("\"", "\"\"");
+    m_fields.append(Quote + bytes + Quote);
+}
+
+void RecordWriter::whole(qint32 value)
+{
+    m_fields.append(QByteArray::number(value));
+}
+
+void RecordWriter::position(float value)
+{
+    m_fields.append(formatPosition(value));
+}
+
+void RecordWriter::yesNo(bool value)
+{
+    m_fields.append((value ? TrueWord : FalseWord).toByteArray());
+}
+
+QByteArray RecordWriter::finish() const
+{
+    return m_fields.join(',') + "\r\n";
+}
+
+// ---- reading --------------------------------------------------------------------------------
+
+RecordReader::RecordReader(QByteArray data) : m_data(std::move(data)) {}
+
+std::optional<QByteArray> RecordReader::nextField()
+{
+    if (m_failed)
+        return std::nullopt;
+    const qsizetype size = m_data.size();
+    while (m_pos < size && (isSpace(m_data[m_pos]) || (m_afterLineEnd && isLineEnd(m_data[m_pos]))))
+        ++m_pos;
+    if (m_pos == size) {
+        m_failed = true;
+        return std::nullopt;
+    }
+
+    const auto isSeparator = [](char c) { return c == ',' || isLineEnd(c); };
+    QByteArray field;
+    if (m_data[m_pos] == Quote) {
+        ++m_pos;
+        while (m_pos < size) {
+            const qsizetype quote = m_data.indexOf(Quote, m_pos);
+            const qsizetype stop = quote < 0 ? size : quote;
+            field.append(QByteArrayView(m_data).sliced(m_pos, stop - m_pos));
+            m_pos = stop;
+            if (quote < 0)
+                break;
+            if (quote + 1 < size && m_data[quote + 1] == Quote) {
+                field.append(Quote);
+                m_pos = quote + 2;
+            } else {
+                m_pos = quote + 1;
+                break;
+            }
+        }
+        while (m_pos < size && !isSeparator(m_data[m_pos]))
+            ++m_pos;
+    } else {
+        const qsizetype start = m_pos;
+        while (m_pos < size && !isSeparator(m_data[m_pos]))
+            ++m_pos;
+        qsizetype stop = m_pos;
+        while (stop > start && isSpace(m_data[stop - 1]))
+            --stop;
+        field = m_data.sliced(start, stop - start);
+    }
+
+    if (m_pos < size) {
+        m_afterLineEnd = isLineEnd(m_data[m_pos]);
+        ++m_pos; // the rest of a CR LF pair is skipped as a blank line before the next field
+    }
+    return field;
+}
+
+std::optional<qint64> RecordReader::nextInteger(qint64 min, qint64 max)
+{
+    const std::optional<QByteArray> field = nextField();
+    if (!field)
+        return std::nullopt;
+    const std::optional<Decimal> number = parseDecimal(field->trimmed());
+    if (!number)
+        return 0;
+    std::optional<qint64> result = roundToInteger(*number, min, max);
+    if (!result)
+        m_failed = true;
+    return result;
+}
+
+bool RecordReader::text(QString &out)
+{
+    const std::optional<QByteArray> field = nextField();
+    if (!field)
+        return false;
+    out = decodeText(*field);
+    return true;
+}
+
+bool RecordReader::whole(qint32 &out)
+{
+    const auto value =
+        nextInteger(std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max());
+    if (!value)
+        return false;
+    out = static_cast<qint32>(*value);
+    return true;
+}
+
+bool RecordReader::position(qint32 &out)
+{
+    return whole(out);
+}
+
+bool RecordReader::whole16(qint16 &out)
+{
+    const auto value =
+        nextInteger(std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max());
+    if (!value)
+        return false;
+    out = static_cast<qint16>(*value);
+    return true;
+}
+
+bool RecordReader::yesNo(bool &out)
+{
+    const std::optional<QByteArray> field = nextField();
+    if (!field)
+        return false;
+    const QByteArray word = field->trimmed();
+    if (word.compare(TrueWord, Qt::CaseInsensitive) == 0) {
+        out = true;
+    } else if (word.compare(FalseWord, Qt::CaseInsensitive) == 0) {
+        out = false;
+    } else {
+        const std::optional<Decimal> number = parseDecimal(word);
+        out = number && !number->digits.isEmpty();
+    }
+    return true;
+}
+
+} // namespace settings
