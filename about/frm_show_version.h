@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+
+class Form1;
+class QLabel;
+class QPushButton;
+
+// The version window "ロルモのバージョン情報": icon, name, model line, version, credits and the
+// link to the maker's homepage. Created afresh at each opening; only "OK" closes it.
+class frmShowVersion : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit frmShowVersion(Form1 &form);
+
+    QLabel *Image1 = nullptr;
+    std::array<QLabel *, 2> Label1{};
+    QLabel *Label2 = nullptr;
+    std::array<QLabel *, 2> Label3{};
+    QLabel *Label4 = nullptr;
+    QLabel *Label5 = nullptr;
+    QPushButton *Command1 = nullptr;
+
+    void Form_Load();
+    void Label5_Click();
+    void Command1_Click();
+
+    static const QString kErrorTitle;
+    static const QString kErrorReportLine;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    Form1 &m_form;
+    bool m_closing = false;
+};

@@ -1,0 +1,76 @@
+// The maker's library: it knows the address of the maker's homepage.
+
+#include <string>
+
+#if defined(_WIN32)
+#define VLM3RES_EXPORT extern "C" __declspec(dllexport)
+#else
+#define VLM3RES_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+#ifndef VLM3RES_HOMEPAGE
+#define VLM3RES_HOMEPAGE ""
+#endif
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The folder that holds this library.
+std::string ownFolder()
+{
+#if defined(_WIN32)
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ownFolder), &module);
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(module, path, MAX_PATH);
+    std::string file(path);
+    return file.substr(0, file.find_last_of("\\/"));
+#else
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void *>(&ownFolder), &info) == 0 || !info.dli_fname)
+        return ".";
+    std::string file(info.dli_fname);
+    const auto slash = file.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : file.substr(0, slash);
+#endif
+}
+
+bool readable(const std::string &path)
+{
+#if defined(_WIN32)
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    return access(path.c_str(), R_OK) == 0;
+#endif
+}
+
+} // namespace
+
+// Without a configured address the homepage is the program's own README, installed with it, so
+// the link opens something useful even for a user who is offline.
+VLM3RES_EXPORT const char *RakutoHpURL(void)
+{
+    static std::string address;
+    if (*VLM3RES_HOMEPAGE)
+        return VLM3RES_HOMEPAGE;
+    const std::string folder = ownFolder();
+    for (const char *relative :
+         {"/README.html", "/README.md", "/../share/doc/rorumo/README.html",
+          "/../share/doc/rorumo/README.md", "/../../share/doc/rorumo/README.md"}) {
+        const std::string candidate = folder + relative;
+        if (readable(candidate)) {
+            address = "file://" + candidate;
+            return address.c_str();
+        }
+    }
+    address = "file://" + folder;
+    return address.c_str();
+}

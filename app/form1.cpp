@@ -1,0 +1,358 @@
+#include "app/form1.h"
+
+#include "about/frm_show_version.h"
+#include "app/module2.h"
+#include "doors/common.h"
+#include "doors/door_motion.h"
+#include "doors/step_pacer.h"
+#include "panel/frm_set.h"
+#include "platform/controls/image_control.h"
+#include "platform/controls/picture_box.h"
+#include "resources/own_pictures.h"
+#include "sign/frm_browse_dir.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+
+const QString Form1::kAppTitle = QStringLiteral("ロルモ");
+
+namespace {
+// The client area: 11250 x 3135 twips.
+constexpr QSize kClientSize(750, 209);
+const QString kSignPattern = QStringLiteral("*.bmp;*.wmf;*.emf;*.gif;*.jpg;*.jpeg");
+const QColor kFrameFill(224, 224, 224);
+const QColor kFrameBorder(128, 128, 128);
+
+// Qt's key codes as the sign keys know them.
+int windowsKeyCode(int qtKey)
+{
+    switch (qtKey) {
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return 38;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return 40;
+    default:
+        return qtKey & 0xffff;
+    }
+}
+} // namespace
+
+Form1::Form1(platform::Services &services)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
+      File1(kSignPattern), m_services(services),
+      m_pacer(std::make_unique<RealTimePacer>([this] { presentStep(); })),
+      m_panel([this] { return new frmSet(*this); }),
+      m_browseDir([this] { return new frmBrowseDir(*this); }),
+      m_showVersion([this] { return new frmShowVersion(*this); })
+{
+    setFixedSize(kClientSize);
+    setWindowIcon(QIcon(QPixmap::fromImage(ownPicture(QStringLiteral("icon")).image)));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_bus = ownPicture(QStringLiteral("bus"));
+
+    createDoors();
+    createSign();
+    createSignboard();
+    createMenu();
+
+    // Tab order: the sign box first.
+    setTabOrder(Picture1, PicKanban);
+    setTabOrder(PicKanban, picSlideBase1);
+}
+
+Form1::~Form1() = default;
+
+frmSet &Form1::panel()
+{
+    return m_panel.get();
+}
+
+bool Form1::panelExists() const
+{
+    return m_panel.exists();
+}
+
+frmBrowseDir &Form1::browseDir()
+{
+    return m_browseDir.get();
+}
+
+frmShowVersion &Form1::showVersion()
+{
+    return m_showVersion.get();
+}
+
+void Form1::createDoors()
+{
+    picSlideBase1 = new PictureBox(this);
+    picSlideBase1->setTwips({5265, 615, 1140, 2130});
+    picSlideBase1->setPicture(ownPicture(QStringLiteral("door_middle_opening")));
+    picSlideBase1->setFocusPolicy(Qt::StrongFocus);
+
+    Image2 = new ImageControl(picSlideBase1, ImageControl::Mode::Natural);
+    Image2->setTwips({0, 0, 1140, 2115});
+    Image2->setPicture(ownPicture(QStringLiteral("door_middle_leaf")));
+
+    // Element 1 never shows; it is kept because the window has always had it.
+    Image1[1] = new ImageControl(this, ImageControl::Mode::Natural);
+    Image1[1]->setTwips({1590, 1020, 630, 2055});
+    Image1[1]->setPicture(ownPicture(QStringLiteral("panel_hidden")));
+    Image1[1]->hide();
+
+    Image1[2] = new ImageControl(this, ImageControl::Mode::Stretch);
+    Image1[2]->setTwips({360, 615, doors::kFrontClosedWidth, 2145});
+    Image1[2]->setPicture(ownPicture(QStringLiteral("door_front")));
+    for (std::size_t index : {std::size_t(1), std::size_t(2)})
+        connect(Image1[index], &TwipControl::clicked, this, [this] { Image1_Click(); });
+}
+
+void Form1::createSign()
+{
+    Picture1 = new PictureBox(this);
+    Picture1->setTwips({6600, 390, 775, 485});
+    Picture1->setBackground(Qt::white);
+    Picture1->setFocusPolicy(Qt::StrongFocus);
+    connect(Picture1, &TwipControl::clicked, this, [this] { Picture1_Click(); });
+    connect(Picture1, &TwipControl::keyPressed, this,
+            [this](int key, Qt::KeyboardModifiers) { Picture1_KeyDown(windowsKeyCode(key)); });
+
+    ImgDesiMaku = new ImageControl(Picture1, ImageControl::Mode::Natural);
+    ImgDesiMaku->setTwips({0, 0, 780, 480});
+    connect(ImgDesiMaku, &TwipControl::clicked, this, [this] { ImgDesiMaku_Click(); });
+
+    m_sign = std::make_unique<DestinationSign>(File1, *ImgDesiMaku);
+}
+
+void Form1::createSignboard()
+{
+    PicKanban = new PictureBox(this);
+    PicKanban->setTwips({8850, 1620, 1410, 450});
+    PicKanban->setBackground(Qt::white);
+    PicKanban->setAutoSize(true);
+    PicKanban->setFocusPolicy(Qt::StrongFocus);
+
+    shpK_Waku[0] = ShapeRect(this, {8775, 1605, 75, 495}, kFrameFill, kFrameBorder);
+    shpK_Waku[1] = ShapeRect(this, {10260, 1605, 75, 495}, kFrameFill, kFrameBorder);
+    shpK_Waku[2] = ShapeRect(this, {8775, 2070, 1560, 60}, kFrameFill, kFrameBorder);
+}
+
+void Form1::createMenu()
+{
+    MnuTempMenu1 = new QMenu(this);
+    MnuViewKanban = MnuTempMenu1->addAction(QStringLiteral("看板の表示"));
+    MnuViewKanban->setCheckable(true);
+    MnuViewKanban->setChecked(true);
+    MnuViewWaku = MnuTempMenu1->addAction(QStringLiteral("枠の表示"));
+    MnuViewWaku->setCheckable(true);
+    MnuViewWaku->setChecked(true);
+    MnuSetKanban = MnuTempMenu1->addAction(QStringLiteral("看板の画像を設定..."));
+    MnuBdr1 = MnuTempMenu1->addSeparator();
+    MnuKanbanReset = MnuTempMenu1->addAction(QStringLiteral("看板のリセット"));
+
+    m_signboard = std::make_unique<Signboard>(
+        *this, *PicKanban, shpK_Waku, Signboard::Menu{MnuTempMenu1, MnuViewKanban, MnuViewWaku},
+        *m_services.dialogs);
+    Signboard &board = *m_signboard;
+    // The actions toggle their own check mark before they report; the commands set it themselves.
+    const auto command = [this](QAction *action, void (Signboard::*routine)()) {
+        connect(action, &QAction::triggered, this, [this, action, routine] {
+            if (action->isCheckable())
+                action->setChecked(!action->isChecked());
+            (m_signboard.get()->*routine)();
+        });
+    };
+    command(MnuViewKanban, &Signboard::MnuViewKanban_Click);
+    command(MnuViewWaku, &Signboard::MnuViewWaku_Click);
+    command(MnuSetKanban, &Signboard::MnuSetKanban_Click);
+    command(MnuKanbanReset, &Signboard::MnuKanbanReset_Click);
+
+    connect(PicKanban, &TwipControl::resized, this, [&board] { board.PicKanban_Resize(); });
+    connect(PicKanban, &TwipControl::doubleClicked, this, [&board] { board.PicKanban_DblClick(); });
+    connect(PicKanban, &TwipControl::mousePressed, this,
+            [&board](Qt::MouseButton button) { board.PicKanban_MouseDown(button); });
+}
+
+QString Form1::executableName() const
+{
+    return QFileInfo(m_services.executablePath).completeBaseName();
+}
+
+void Form1::Form_Load()
+{
+    LoadIni();
+    frmSet &settingsPanel = panel();
+    m_services.windows->makeTopmost(&settingsPanel);
+    settingsPanel.show();
+    setWindowTitle(QStringLiteral("ロルモ　-　") + executableName());
+    Picture1->setFocus();
+}
+
+void Form1::setStepPacer(std::unique_ptr<StepPacer> pacer)
+{
+    m_pacer = std::move(pacer);
+}
+
+void Form1::presentStep()
+{
+    // Bring the newest step to the screen; clicks and keys stay queued until the door stops.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void Form1::Check1_Click()
+{
+    frmSet &settingsPanel = panel();
+    const bool open = settingsPanel.Check1->isChecked();
+    ImageControl &door = *Image1[2];
+    doors::moveFrontDoor(
+        open, door.twips().width, [&door](int width) { door.setWidth(width); },
+        [&settingsPanel] { return settingsPanel.HScroll1->value(); }, *m_pacer);
+}
+
+void Form1::Check2_Click()
+{
+    frmSet &settingsPanel = panel();
+    const bool open = settingsPanel.Check2->isChecked();
+    Common::PlayWaveRes(Common::kDoorSound, *m_services.sound);
+    ImageControl &leaf = *Image2;
+    doors::moveMiddleDoor(
+        open, [&leaf](int left) { leaf.setLeft(left); },
+        [&settingsPanel] { return settingsPanel.HScroll2->value(); }, *m_pacer);
+}
+
+void Form1::HScroll1_Change()
+{
+    panel().lblMaeSpeed->setText(QString::number(panel().HScroll1->value()));
+}
+
+void Form1::HScroll2_Change()
+{
+    panel().lblNakaSpeed->setText(QString::number(panel().HScroll2->value()));
+}
+
+void Form1::MnuEditHkPic_Click()
+{
+    frmBrowseDir &chooser = browseDir();
+    chooser.Text1->setText(Module2::HkPicDir);
+    chooser.exec();
+}
+
+void Form1::MnuHelpVer_Click()
+{
+    showVersion().exec();
+}
+
+FileList::Result Form1::picDir()
+{
+    return File1.setPath(Module2::HkPicDir);
+}
+
+void Form1::Form_MouseDown(Qt::MouseButton button)
+{
+    if (button == Qt::RightButton)
+        MnuTempMenu1->exec(QCursor::pos());
+}
+
+void Form1::Image1_Click()
+{
+    Picture1->setFocus();
+}
+
+void Form1::ImgDesiMaku_Click()
+{
+    Picture1->setFocus();
+}
+
+void Form1::Picture1_Click()
+{
+    Picture1->setFocus();
+}
+
+void Form1::Picture1_KeyDown(int keyCode)
+{
+    m_sign->keyDown(keyCode);
+}
+
+void Form1::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    SaveIni();
+    Q_EMIT programEnded();
+}
+
+int Form1::leftTwips() const
+{
+    return pixelsToTwips(pos().x());
+}
+
+int Form1::topTwips() const
+{
+    return pixelsToTwips(pos().y());
+}
+
+int Form1::outerHeightTwips() const
+{
+    const int frameHeight = frameGeometry().height();
+    if (isVisible() && frameHeight > height())
+        return pixelsToTwips(frameHeight);
+    // Not mapped yet, so the window system has not told us its frame: estimate it.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    return pixelsToTwips(height() + titleBar + 2 * 4);
+}
+
+void Form1::placePanelBelowWindow()
+{
+    panel().move(0, outerHeightTwips() / kTwipsPerPixel);
+}
+
+void Form1::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawImage(QRectF(QPointF(0, 0), QSizeF(m_bus.sizeTwips) / kTwipsPerPixel), m_bus.image);
+    for (const ShapeRect &shape : shpK_Waku)
+        shape.paint(painter);
+}
+
+void Form1::mousePressEvent(QMouseEvent *event)
+{
+    Form_MouseDown(event->button());
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    Form_Unload();
+}
+
+bool Form1::event(QEvent *event)
+{
+    // The frame's height is known only once the window system has framed the window; a panel
+    // placed below the window by default moves to where it really belongs then.
+    if (m_panelAtDefaultPlace && isVisible()) {
+        if (frameGeometry().height() > height()) {
+            m_panelAtDefaultPlace = false;
+            if (m_panel.exists())
+                placePanelBelowWindow();
+        }
+    }
+    return QWidget::event(event);
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "app/lazy_window.h"
+#include "platform/controls/file_list.h"
+#include "platform/controls/shape_rect.h"
+#include "platform/picture.h"
+#include "platform/services.h"
+#include "sign/destination_sign.h"
+#include "signboard/signboard.h"
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class ImageControl;
+class PictureBox;
+class QAction;
+class QMenu;
+class StepPacer;
+class frmBrowseDir;
+class frmSet;
+class frmShowVersion;
+
+// The bus window: the side view of the bus with its doors, destination sign and signboard, and
+// the routines through which the other windows act on it.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(platform::Services &services);
+    ~Form1() override;
+
+    // The title of message boxes that have no title of their own.
+    static const QString kAppTitle;
+
+    // Start-up, before the window is first shown: settings, panel, caption.
+    void Form_Load();
+
+    // Routines for the other windows.
+    void Check1_Click();
+    void Check2_Click();
+    void HScroll1_Change();
+    void HScroll2_Change();
+    void MnuEditHkPic_Click();
+    void MnuHelpVer_Click();
+    FileList::Result picDir();
+    void SaveIni();
+    void LoadIni();
+
+    // Event handlers of the window itself.
+    void Form_MouseDown(Qt::MouseButton button);
+    void Form_Unload();
+    void Image1_Click();
+    void ImgDesiMaku_Click();
+    void Picture1_Click();
+    void Picture1_KeyDown(int keyCode);
+
+    // The other windows, created on first touch.
+    frmSet &panel();
+    bool panelExists() const;
+    frmBrowseDir &browseDir();
+    frmShowVersion &showVersion();
+
+    platform::Services &services() { return m_services; }
+    DestinationSign &sign() { return *m_sign; }
+    Signboard &signboard() { return *m_signboard; }
+
+    // The executable's name without folder and extension.
+    QString executableName() const;
+    // Where the settings are kept: beside the executable, named after it.
+    QString settingsFilePath() const;
+
+    // Tests pace door movements themselves.
+    void setStepPacer(std::unique_ptr<StepPacer> pacer);
+
+    // The window's Left and Top in twips (its frame's top-left corner on the screen).
+    int leftTwips() const;
+    int topTwips() const;
+    // The window's outer height in twips, title bar and borders included.
+    int outerHeightTwips() const;
+
+    // Controls.
+    PictureBox *picSlideBase1 = nullptr;
+    ImageControl *Image2 = nullptr;
+    std::array<ImageControl *, 3> Image1{}; // elements 1 and 2
+    PictureBox *Picture1 = nullptr;
+    ImageControl *ImgDesiMaku = nullptr;
+    FileList File1;
+    PictureBox *PicKanban = nullptr;
+    std::array<ShapeRect, 3> shpK_Waku;
+    QMenu *MnuTempMenu1 = nullptr;
+    QAction *MnuViewKanban = nullptr;
+    QAction *MnuViewWaku = nullptr;
+    QAction *MnuSetKanban = nullptr;
+    QAction *MnuBdr1 = nullptr;
+    QAction *MnuKanbanReset = nullptr;
+
+    // Raised when the unload has finished and the program should end.
+    Q_SIGNAL void programEnded();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    void createDoors();
+    void createSign();
+    void createSignboard();
+    void createMenu();
+    void presentStep();
+    void placePanelBelowWindow();
+
+    platform::Services &m_services;
+    Picture m_bus;
+    std::unique_ptr<StepPacer> m_pacer;
+    LazyWindow<frmSet> m_panel;
+    LazyWindow<frmBrowseDir> m_browseDir;
+    LazyWindow<frmShowVersion> m_showVersion;
+    std::unique_ptr<DestinationSign> m_sign;
+    std::unique_ptr<Signboard> m_signboard;
+    bool m_panelAtDefaultPlace = false;
+    bool m_unloaded = false;
+};

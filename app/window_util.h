@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/twips.h"
+
+#include <QFont>
+#include <QSize>
+#include <QWidget>
+
+// Places an ordinary widget on the whole pixels under a twip rectangle of its container.
+inline void placeTwips(QWidget *widget, const TwipRect &rect)
+{
+    widget->setGeometry(rect.coveringPixels());
+}
+
+inline QSize twipsToPixelSize(int width, int height)
+{
+    return TwipRect{0, 0, width, height}.coveringPixels().size();
+}
+
+// The Japanese fonts of the design, with the fonts that stand in for them on other systems.
+inline QFont japaneseFont(bool proportional, qreal pointSize)
+{
+    QFont font;
+    font.setFamilies(
+        proportional ? QStringList{QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                                   QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック")}
+                     : QStringList{QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+                                   QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック")});
+    font.setPointSizeF(pointSize);
+    return font;
+}

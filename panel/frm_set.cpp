@@ -1,0 +1,204 @@
+#include "panel/frm_set.h"
+
+#include "app/form1.h"
+#include "app/window_util.h"
+#include "resources/own_pictures.h"
+#include "sign/destination_sign.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+
+namespace {
+
+const QColor kPanelGrey(64, 64, 64);
+const QColor kSpeedText(255, 192, 128);
+const QColor kSignOrange(255, 128, 0);
+const QColor kOptionGrey(224, 224, 224);
+
+void paintBackground(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QLabel *speedLabel(QWidget *parent, const TwipRect &rect)
+{
+    auto *label = new QLabel(QStringLiteral("0"), parent);
+    placeTwips(label, rect);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, kSpeedText);
+    palette.setColor(QPalette::Window, Qt::black);
+    label->setPalette(palette);
+    label->setAutoFillBackground(true);
+    return label;
+}
+
+QPushButton *doorToggle(QWidget *parent, const TwipRect &rect, const QString &picture,
+                        const QString &name)
+{
+    auto *toggle = new QPushButton(parent);
+    placeTwips(toggle, rect);
+    toggle->setCheckable(true);
+    toggle->setIcon(QIcon(QPixmap::fromImage(ownPicture(picture).image)));
+    toggle->setIconSize({50, 20});
+    toggle->setAccessibleName(name);
+    return toggle;
+}
+
+QScrollBar *speedBar(QWidget *parent, const TwipRect &rect, int value)
+{
+    auto *bar = new QScrollBar(Qt::Horizontal, parent);
+    placeTwips(bar, rect);
+    bar->setRange(1, 30000);
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    bar->setValue(value);
+    // A drag of the thumb counts only when it is released.
+    bar->setTracking(false);
+    bar->setFocusPolicy(Qt::StrongFocus);
+    return bar;
+}
+
+} // namespace
+
+frmSet::frmSet(Form1 &form)
+    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
+      m_form(form)
+{
+    setWindowTitle(QStringLiteral("設定パネル"));
+    setFixedSize(twipsToPixelSize(3945, 2565));
+    paintBackground(this, kPanelGrey);
+
+    buildDoorArea();
+    buildSignController();
+
+    Command3 = new QPushButton(QStringLiteral("バージョン情報"), this);
+    placeTwips(Command3, {720, 2145, 1515, 360});
+    connect(Command3, &QPushButton::clicked, this, [this] { m_form.MnuHelpVer_Click(); });
+
+    setTabOrder();
+}
+
+void frmSet::buildDoorArea()
+{
+    FrameA = new QFrame(this);
+    placeTwips(FrameA, {30, 30, 2190, 1965});
+    FrameA->setFrameShape(QFrame::Box);
+    paintBackground(FrameA, Qt::black);
+
+    Check1 = doorToggle(FrameA, {75, 165, 735, 510}, QStringLiteral("toggle_front"),
+                        QStringLiteral("前扉"));
+    HScroll1 = speedBar(FrameA, {855, 195, 1260, 240}, 6000);
+    lblMaeSpeed = speedLabel(FrameA, {885, 450, 1215, 240});
+    Check2 = doorToggle(FrameA, {60, 840, 735, 525}, QStringLiteral("toggle_middle"),
+                        QStringLiteral("中扉"));
+    HScroll2 = speedBar(FrameA, {840, 840, 1230, 240}, 10000);
+    lblNakaSpeed = speedLabel(FrameA, {870, 1110, 1200, 240});
+
+    // The middle-door choice is stored with the settings but never shown.
+    Frame2 = new QGroupBox(QStringLiteral("中扉動作"), FrameA);
+    placeTwips(Frame2, {60, 1410, 2085, 480});
+    paintBackground(Frame2, kOptionGrey);
+    const std::array<QString, 3> captions = {QStringLiteral("両方"), QStringLiteral("左"),
+                                             QStringLiteral("右")};
+    const std::array<TwipRect, 3> places = {
+        TwipRect{60, 180, 735, 270}, TwipRect{795, 180, 570, 270}, TwipRect{1470, 165, 555, 270}};
+    for (std::size_t i = 0; i < Option1.size(); ++i) {
+        Option1[i] = new QRadioButton(captions[i], Frame2);
+        placeTwips(Option1[i], places[i]);
+        paintBackground(Option1[i], kOptionGrey);
+    }
+    Option1[0]->setChecked(true);
+    Frame2->hide();
+
+    connect(Check1, &QPushButton::clicked, this, [this] { m_form.Check1_Click(); });
+    connect(Check2, &QPushButton::clicked, this, [this] { m_form.Check2_Click(); });
+    connect(HScroll1, &QScrollBar::valueChanged, this, [this] { m_form.HScroll1_Change(); });
+    connect(HScroll2, &QScrollBar::valueChanged, this, [this] { m_form.HScroll2_Change(); });
+}
+
+void frmSet::buildSignController()
+{
+    Frame1 = new QFrame(this);
+    placeTwips(Frame1, {2265, 0, 1620, 2505});
+    paintBackground(Frame1, kPanelGrey);
+
+    Label1 = new QLabel(Frame1);
+    placeTwips(Label1, {90, 240, 1455, 315});
+    QPalette palette = Label1->palette();
+    palette.setColor(QPalette::WindowText, kSignOrange);
+    palette.setColor(QPalette::Window, Qt::black);
+    Label1->setPalette(palette);
+    Label1->setAutoFillBackground(true);
+    Label1->setFont(japaneseFont(false, 14.25));
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    // A telephone-style block: 7 8 9 / 4 5 6 / 1 2 3 / 0 C 設定.
+    const std::array<int, 3> columns = {75, 570, 1065};
+    const std::array<int, 4> rows = {600, 990, 1380, 1770};
+    const std::array<std::array<int, 3>, 4> layout = {
+        {{7, 8, 9}, {4, 5, 6}, {1, 2, 3}, {0, 10, 11}}};
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        for (std::size_t column = 0; column < columns.size(); ++column) {
+            const int index = layout[row][column];
+            QString caption = index <= 9    ? QString::number(index)
+                              : index == 10 ? QStringLiteral("C")
+                                            : QStringLiteral("設定");
+            auto *button = new QPushButton(caption, Frame1);
+            placeTwips(button, {columns[column], rows[row], 510, 390});
+            if (index <= 9) {
+                button->setFont(japaneseFont(true, 12));
+            } else {
+                button->setStyleSheet(
+                    QStringLiteral("QPushButton { background: rgb(255,128,0); color: black;"
+                                   " border: 1px solid rgb(128,64,0); }"
+                                   "QPushButton:pressed { background: rgb(200,100,0); }"
+                                   "QPushButton:focus { border: 1px dotted black; }"));
+            }
+            connect(button, &QPushButton::clicked, this, [this, index] { Command2_Click(index); });
+            Command2[std::size_t(index)] = button;
+        }
+    }
+
+    Command1 = new QPushButton(QStringLiteral("方向幕フォルダー"), Frame1);
+    placeTwips(Command1, {75, 2190, 1530, 270});
+    connect(Command1, &QPushButton::clicked, this, [this] { m_form.MnuEditHkPic_Click(); });
+}
+
+void frmSet::setTabOrder()
+{
+    QWidget *previous = Command2[0];
+    const auto chain = [&previous](QWidget *next) {
+        QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    for (std::size_t i = 1; i < Command2.size(); ++i)
+        chain(Command2[i]);
+    chain(Check1);
+    chain(Check2);
+    chain(HScroll2);
+    chain(HScroll1);
+    chain(Command3);
+    chain(Command1);
+}
+
+void frmSet::Command2_Click(int index)
+{
+    m_form.sign().keypadPress(index, *Label1);
+}
+
+int frmSet::selectedOption() const
+{
+    if (Option1[0]->isChecked())
+        return 0;
+    return Option1[1]->isChecked() ? 1 : 2;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+class Form1;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+
+// The control panel "設定パネル": door toggles and speeds on the left, the roll-sign keypad on the
+// right. It has no logic of its own: every event goes on to a routine of the bus window.
+class frmSet : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmSet(Form1 &form);
+
+    QFrame *FrameA = nullptr;
+    QFrame *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Check1 = nullptr;
+    QPushButton *Check2 = nullptr;
+    QScrollBar *HScroll1 = nullptr;
+    QScrollBar *HScroll2 = nullptr;
+    QLabel *lblMaeSpeed = nullptr;
+    QLabel *lblNakaSpeed = nullptr;
+    std::array<QRadioButton *, 3> Option1{};
+    QLabel *Label1 = nullptr;
+    std::array<QPushButton *, 12> Command2{};
+    QPushButton *Command1 = nullptr;
+
+    // The keypad's one handler.
+    void Command2_Click(int index);
+
+    // The selected element of the middle-door choice: 0, 1 or 2.
+    int selectedOption() const;
+
+private:
+    void buildDoorArea();
+    void buildSignController();
+    void setTabOrder();
+
+    Form1 &m_form;
+};

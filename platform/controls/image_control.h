@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/controls/twip_control.h"
+#include "platform/picture.h"
+
+// An image: draws its picture either stretched over the whole control or at its natural size
+// from the top-left corner. At natural size the control takes the size of each picture it gets.
+class ImageControl : public TwipControl
+{
+    Q_OBJECT
+public:
+    enum class Mode
+    {
+        Natural,
+        Stretch
+    };
+    ImageControl(QWidget *parent, Mode mode);
+
+    const Picture &picture() const { return m_picture; }
+    void setPicture(Picture picture);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    Mode m_mode;
+    Picture m_picture;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/picture.h"
+
+#include <QString>
+#include <optional>
+
+namespace platform {
+
+// Largest file the loader reads; anything bigger is not a picture we want on a bus.
+inline constexpr qint64 kMaxPictureFileBytes = 64 * 1024 * 1024;
+
+// Loads a picture file, deciding the format by its content: BMP, GIF (first frame), JPEG, PNG and
+// ICO, and the Windows metafiles WMF and EMF. The empty path gives the empty picture. Anything
+// that is not a readable regular file holding a picture gives std::nullopt.
+std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio = 1.0);
+
+} // namespace platform

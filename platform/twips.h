@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QRect>
+#include <QRectF>
+#include <cmath>
+
+// The windows keep every length in twips, as they were designed; the screen works in logical
+// pixels. At 96 dpi fifteen twips make one pixel.
+inline constexpr int kTwipsPerPixel = 15;
+
+struct TwipRect
+{
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+
+    friend bool operator==(const TwipRect &, const TwipRect &) = default;
+
+    // The exact rectangle in logical pixels, fractions included.
+    QRectF toPixels() const
+    {
+        return {left / double(kTwipsPerPixel), top / double(kTwipsPerPixel),
+                width / double(kTwipsPerPixel), height / double(kTwipsPerPixel)};
+    }
+
+    // The smallest whole-pixel rectangle that covers the twip rectangle.
+    QRect coveringPixels() const
+    {
+        const int x0 = int(std::floor(left / double(kTwipsPerPixel)));
+        const int y0 = int(std::floor(top / double(kTwipsPerPixel)));
+        const int x1 = int(std::ceil((left + width) / double(kTwipsPerPixel)));
+        const int y1 = int(std::ceil((top + height) / double(kTwipsPerPixel)));
+        return {x0, y0, x1 - x0, y1 - y0};
+    }
+};
+
+inline constexpr int pixelsToTwips(int pixels)
+{
+    return pixels * kTwipsPerPixel;
+}

@@ -1,0 +1,72 @@
+#include "sign/destination_sign.h"
+
+#include "app/module2.h"
+#include "platform/controls/file_list.h"
+#include "platform/controls/image_control.h"
+#include "platform/picture_loader.h"
+
+#include <QDir>
+#include <QLabel>
+#include <limits>
+
+DestinationSign::DestinationSign(FileList &list, ImageControl &sign) : m_list(list), m_sign(sign) {}
+
+void DestinationSign::applySeparator()
+{
+    const QChar separator = QDir::separator();
+    if (!Module2::HkPicDir.endsWith(separator))
+        Module2::HkPicDir += separator;
+}
+
+bool DestinationSign::showFileAt(qint32 position)
+{
+    // List positions are 16-bit.
+    if (position < 0 || position > std::numeric_limits<qint16>::max())
+        return false;
+    const QString name = m_list.list(position);
+    if (name.isEmpty())
+        return false;
+    auto picture = platform::loadPicture(Module2::HkPicDir + name, m_sign.devicePixelRatioF());
+    if (!picture || picture->isEmpty())
+        return false;
+    m_sign.setPicture(std::move(*picture));
+    return true;
+}
+
+void DestinationSign::keypadPress(int index, QLabel &display)
+{
+    if (index >= 0 && index <= 9) {
+        const QString code = display.text();
+        if (code.size() < kMaxCodeDigits)
+            display.setText(code + QChar(u'0' + index));
+    } else if (index == 10) {
+        display.clear();
+    } else if (index == 11) {
+        applySeparator();
+        const QString code = display.text();
+        bool ok = true;
+        // Six digits at most, so the number always fits; an empty display counts as 0.
+        const qint64 position = code.isEmpty() ? 0 : code.toLongLong(&ok);
+        if (!ok || position > std::numeric_limits<qint16>::max())
+            return;
+        showFileAt(qint32(position));
+    }
+}
+
+void DestinationSign::keyDown(int keyCode)
+{
+    applySeparator();
+    if (keyCode == kKeyUp) {
+        if (Module2::HkPicIndex == 0)
+            return;
+        --Module2::HkPicIndex;
+        showFileAt(Module2::HkPicIndex);
+    } else if (keyCode == kKeyDown) {
+        if (Module2::HkPicIndex == m_list.listCount() - 1)
+            return;
+        if (Module2::HkPicIndex == std::numeric_limits<qint32>::max())
+            return;
+        ++Module2::HkPicIndex;
+        showFileAt(Module2::HkPicIndex);
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+class FileList;
+class ImageControl;
+class QLabel;
+
+// Chooses the picture of the destination sign: by the code typed on the panel's keypad, or by
+// stepping through the sign list with the arrow keys. Nothing here ever reports a failure: a sign
+// that cannot be shown leaves the sign as it was.
+class DestinationSign
+{
+public:
+    DestinationSign(FileList &list, ImageControl &sign);
+
+    // The keypad: 0-9 append a digit (six at most), 10 "C" clears, 11 "設定" shows the sign at
+    // the position the display holds.
+    void keypadPress(int index, QLabel &display);
+
+    // A key pressed on the sign box; only Up (38) and Down (40) choose a sign.
+    void keyDown(int keyCode);
+
+    // Makes sure the sign folder ends in the path separator, and keeps it so.
+    static void applySeparator();
+
+    // Loads the file at a 16-bit list position into the sign; false when anything fails.
+    bool showFileAt(qint32 position);
+
+    static constexpr int kMaxCodeDigits = 6;
+    static constexpr int kKeyUp = 38;
+    static constexpr int kKeyDown = 40;
+
+private:
+    FileList &m_list;
+    ImageControl &m_sign;
+};

@@ -1,0 +1,106 @@
+#include "sign/frm_browse_dir.h"
+
+#include "app/form1.h"
+#include "app/module2.h"
+#include "app/window_util.h"
+#include "platform/services.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+const QString frmBrowseDir::kNotFoundMessage =
+    QStringLiteral("指定したパスが見つかりません。再度指定しなおしてください。");
+
+frmBrowseDir::frmBrowseDir(Form1 &form)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
+      m_form(form)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("画像の位置"));
+    setFixedSize(twipsToPixelSize(6900, 1215));
+
+    Label2 = new QLabel(QStringLiteral("方向幕のあるフォルダを指定してください"), this);
+    placeTwips(Label2, {135, 60, 3945, 225});
+    Label1 = new QLabel(QStringLiteral("位置："), this);
+    placeTwips(Label1, {75, 465, 885, 210});
+    Text1 = new QLineEdit(this);
+    placeTwips(Text1, {555, 405, 5070, 300});
+    Command1 = new QPushButton(QStringLiteral("参照(&B)..."), this);
+    placeTwips(Command1, {5655, 405, 1020, 345});
+    Command2[0] = new QPushButton(QStringLiteral("OK"), this);
+    placeTwips(Command2[0], {4200, 825, 1230, 345});
+    Command2[1] = new QPushButton(QStringLiteral("キャンセル"), this);
+    placeTwips(Command2[1], {5520, 825, 1230, 345});
+    Label1->setBuddy(Text1);
+
+    // Neither Enter nor Escape presses a button here.
+    for (QPushButton *button : {Command1, Command2[0], Command2[1]}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, Command2[0]);
+    setTabOrder(Command2[0], Command2[1]);
+
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2[0], &QPushButton::clicked, this, [this] { Command2_Click(0); });
+    connect(Command2[1], &QPushButton::clicked, this, [this] { Command2_Click(1); });
+}
+
+void frmBrowseDir::Command1_Click()
+{
+    QString folder = m_form.services().dialogs->chooseFolder(
+        &m_form, QStringLiteral("方向幕のあるフォルダを選択してください"), Text1->text());
+    if (folder.isEmpty())
+        return;
+#ifdef Q_OS_WIN
+    // Folder names do not differ by case there.
+    folder = folder.toLower();
+#endif
+    Text1->setText(QDir::toNativeSeparators(folder));
+}
+
+void frmBrowseDir::Command2_Click(int index)
+{
+    if (index == 0) {
+        Module2::HkPicDir = Text1->text();
+        const FileList::Result result = m_form.picDir();
+        if (result.failure == FileList::Failure::PathNotFound) {
+            m_form.services().dialogs->message(this, Form1::kAppTitle, kNotFoundMessage,
+                                               platform::MessageIcon::None);
+            return; // stays open with the text kept, for another try
+        }
+        if (result.failure == FileList::Failure::Other) {
+            m_form.services().dialogs->message(this, Form1::kAppTitle, result.description,
+                                               platform::MessageIcon::None);
+        }
+    }
+    m_closing = true;
+    hide();
+    close();
+}
+
+void frmBrowseDir::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+        event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void frmBrowseDir::closeEvent(QCloseEvent *event)
+{
+    // Only OK and cancel close it.
+    if (!m_closing) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,166 @@
+#include "signboard/signboard.h"
+
+#include "app/module2.h"
+#include "platform/controls/picture_box.h"
+#include "platform/picture_loader.h"
+#include "platform/services.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMouseEvent>
+
+const QString Signboard::kDialogFilter =
+    QStringLiteral("Pictures (*.bmp *.jpeg *.jpg *.gif *.wmf *.emf)");
+
+namespace {
+// The frame's fixed thickness: posts 75 twips wide, the bar 60 twips high.
+enum Shape
+{
+    LeftPost = 0,
+    RightPost = 1,
+    BottomBar = 2
+};
+constexpr int kPostWidth = 75;
+} // namespace
+
+Signboard::Signboard(QWidget &surface, PictureBox &board, std::array<ShapeRect, 3> &frame,
+                     Menu menu, platform::Dialogs &dialogs)
+    : m_surface(surface), m_board(board), m_frame(frame), m_menu(menu), m_dialogs(dialogs)
+{}
+
+void Signboard::PicKanban_DblClick()
+{
+    const TwipRect b = m_board.twips();
+    auto &left = m_frame[LeftPost];
+    auto &right = m_frame[RightPost];
+    auto &bar = m_frame[BottomBar];
+    left.move(b.left - kPostWidth, b.top, left.twips().width, b.height + 15);
+    right.move(b.left + b.width, b.top, right.twips().width, b.height + 15);
+    bar.move(b.left - kPostWidth, b.top + b.height, b.width + 2 * kPostWidth, bar.twips().height);
+}
+
+void Signboard::PicKanban_Resize()
+{
+    const TwipRect b = m_board.twips();
+    auto &left = m_frame[LeftPost];
+    auto &right = m_frame[RightPost];
+    auto &bar = m_frame[BottomBar];
+    left.move(b.left - kPostWidth, b.top, left.twips().width, left.twips().height);
+    right.move(b.left + b.width, b.top, right.twips().width, right.twips().height);
+    bar.move(b.left - kPostWidth, b.top + b.height, b.width + 2 * kPostWidth, bar.twips().height);
+}
+
+void Signboard::PicKanban_MouseDown(Qt::MouseButton button)
+{
+    if (button == Qt::LeftButton)
+        dragBoard();
+    else if (button == Qt::RightButton)
+        m_menu.popup->exec(QCursor::pos());
+}
+
+namespace {
+
+// Follows the pointer until the left button is released, moving the board by whole pixels and
+// keeping the pointer's spot on the board inside the bus window.
+class DragLoop : public QObject
+{
+public:
+    DragLoop(QWidget &surface, PictureBox &board)
+        : m_surface(surface), m_board(board), m_grabPoint(board.mapFromGlobal(QCursor::pos()))
+    {}
+
+    void run()
+    {
+        if (!(QGuiApplication::mouseButtons() & Qt::LeftButton))
+            return; // released before we got here
+        m_board.installEventFilter(this);
+        m_board.grabMouse();
+        m_loop.exec();
+        m_board.releaseMouse();
+        m_board.removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseMove: {
+            const auto *move = static_cast<QMouseEvent *>(event);
+            QPoint pointer = m_surface.mapFromGlobal(move->globalPosition().toPoint());
+            pointer.setX(qBound(0, pointer.x(), m_surface.width() - 1));
+            pointer.setY(qBound(0, pointer.y(), m_surface.height() - 1));
+            const QPoint topLeft = pointer - m_grabPoint;
+            m_board.setTwips({pixelsToTwips(topLeft.x()), pixelsToTwips(topLeft.y()),
+                              m_board.twips().width, m_board.twips().height});
+            return true;
+        }
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+                m_loop.quit();
+            return true;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+            return true;
+        case QEvent::Hide:
+        case QEvent::UngrabMouse:
+            m_loop.quit();
+            return false;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget &m_surface;
+    PictureBox &m_board;
+    QPoint m_grabPoint;
+    QEventLoop m_loop;
+};
+
+} // namespace
+
+void Signboard::dragBoard()
+{
+    DragLoop loop(m_surface, m_board);
+    loop.run();
+}
+
+void Signboard::MnuViewKanban_Click()
+{
+    const bool checked = m_menu.viewKanban->isChecked();
+    m_board.setVisible(!checked);
+    m_menu.viewKanban->setChecked(!checked);
+}
+
+void Signboard::MnuViewWaku_Click()
+{
+    const bool checked = m_menu.viewWaku->isChecked();
+    for (auto &shape : m_frame)
+        shape.setVisible(!checked);
+    PicKanban_DblClick();
+    m_menu.viewWaku->setChecked(!checked);
+}
+
+void Signboard::MnuSetKanban_Click()
+{
+    const QString chosen = m_dialogs.chooseOpenFile(&m_surface, kDialogFilter, m_lastDialogFile);
+    if (chosen.isEmpty())
+        return;
+    m_lastDialogFile = chosen;
+    auto picture = platform::loadPicture(chosen, m_board.devicePixelRatioF());
+    if (!picture || picture->isEmpty())
+        return;
+    m_board.setPicture(std::move(*picture));
+    Module2::KanbanPicPath = chosen;
+    PicKanban_DblClick();
+}
+
+void Signboard::MnuKanbanReset_Click()
+{
+    m_board.setPicture(Picture{});
+    m_board.setTwips({kResetLeft, kResetTop, kResetWidth, kResetHeight});
+    PicKanban_DblClick();
+}

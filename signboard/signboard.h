@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/controls/shape_rect.h"
+
+#include <QString>
+#include <array>
+
+class PictureBox;
+class QAction;
+class QMenu;
+class QWidget;
+
+namespace platform {
+class Dialogs;
+}
+
+// The user's signboard on the side of the bus: the picture box, its three-piece frame and the
+// popup-menu commands that show, hide, choose and reset it.
+class Signboard
+{
+public:
+    struct Menu
+    {
+        QMenu *popup = nullptr;
+        QAction *viewKanban = nullptr;
+        QAction *viewWaku = nullptr;
+    };
+
+    Signboard(QWidget &surface, PictureBox &board, std::array<ShapeRect, 3> &frame, Menu menu,
+              platform::Dialogs &dialogs);
+
+    // The re-fit: the frame placed snugly around the board again (also the double-click).
+    void PicKanban_DblClick();
+    // The follow: raised whenever the board's size changes.
+    void PicKanban_Resize();
+    // Left button drags the board, right button opens the menu, other buttons do nothing.
+    void PicKanban_MouseDown(Qt::MouseButton button);
+
+    void MnuViewKanban_Click();
+    void MnuViewWaku_Click();
+    void MnuSetKanban_Click();
+    void MnuKanbanReset_Click();
+
+    // The pattern list of the picture dialog.
+    static const QString kDialogFilter;
+    // Where the reset puts the board, in twips.
+    static constexpr int kResetLeft = 8790;
+    static constexpr int kResetTop = 1680;
+    static constexpr int kResetWidth = 1410;
+    static constexpr int kResetHeight = 450;
+
+    // The file the picture dialog chose last.
+    const QString &lastDialogFile() const { return m_lastDialogFile; }
+
+private:
+    void dragBoard();
+
+    QWidget &m_surface;
+    PictureBox &m_board;
+    std::array<ShapeRect, 3> &m_frame;
+    Menu m_menu;
+    platform::Dialogs &m_dialogs;
+    QString m_lastDialogFile;
+};

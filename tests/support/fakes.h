@@ -1,0 +1,91 @@
+#pragma once
+
+#include "doors/step_pacer.h"
+#include "platform/services.h"
+
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+// Fakes for the outside world: they record what the program asked for and answer as told.
+
+class FakeSound final : public platform::SoundOutput
+{
+public:
+    void playWave(const QByteArray &riffImage) override;
+    std::vector<QByteArray> played;
+    std::function<void()> onPlay; // runs inside each play, e.g. to record ordering
+};
+
+class FakeDialogs final : public platform::Dialogs
+{
+public:
+    struct Message
+    {
+        QString title;
+        QString text;
+        platform::MessageIcon icon;
+    };
+    void message(QWidget *parent, const QString &title, const QString &text,
+                 platform::MessageIcon icon) override;
+    QString chooseFolder(QWidget *owner, const QString &title, const QString &startFolder) override;
+    QString chooseOpenFile(QWidget *owner, const QString &nameFilter,
+                           const QString &lastFile) override;
+
+    std::vector<Message> messages;
+    QString folderAnswer;     // what the folder browser returns ("" = cancelled)
+    QString fileAnswer;       // what the open-file dialog returns ("" = cancelled)
+    QStringList folderStarts; // where the browser was asked to open
+    QString lastFileAsked;
+    QString lastFilterAsked;
+    std::function<void()> onMessage;
+};
+
+class FakeShell final : public platform::Shell
+{
+public:
+    void openUrl(const QString &address) override { opened << address; }
+    QStringList opened;
+};
+
+class FakeMaker final : public platform::MakerLibrary
+{
+public:
+    Answer homepageAddress() override
+    {
+        ++calls;
+        return answer;
+    }
+    Answer answer;
+    int calls = 0;
+};
+
+class FakeWindowSystem final : public platform::WindowSystem
+{
+public:
+    void makeTopmost(QWidget *window) override;
+    int topmostCalls = 0;
+};
+
+// Records every door step instead of waiting.
+class RecordingPacer final : public StepPacer
+{
+public:
+    void begin() override { ++movements; }
+    void wait(int units) override { waits.push_back(units); }
+    void end() override {}
+    std::vector<int> waits;
+    int movements = 0;
+};
+
+struct FakeServices
+{
+    FakeSound *sound;
+    FakeDialogs *dialogs;
+    FakeShell *shell;
+    FakeMaker *maker;
+    FakeWindowSystem *windows;
+    platform::Services services;
+
+    explicit FakeServices(const QString &executablePath);
+};
