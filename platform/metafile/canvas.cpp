@@ -1,0 +1,1100 @@
+#include "canvas.h"
+
+#include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QPainterPathStroker>
+#include <cmath>
+
+namespace metafile::detail {
+namespace {
+
+constexpr qreal kMaxImageCoordinate = 1 << 22;
+constexpr qreal kDrawingBudget = qreal(1) * (1u << 31); // pixels touched over a whole picture
+constexpr qreal kCostPerCall = 256;
+
+bool saneRect(const QRectF &r)
+{
+    return std::isfinite(r.left()) && std::isfinite(r.right()) && std::isfinite(r.top()) &&
+           std::isfinite(r.bottom()) && std::abs(r.left()) < kMaxImageCoordinate &&
+           std::abs(r.right()) < kMaxImageCoordinate && std::abs(r.top()) < kMaxImageCoordinate &&
+           std::abs(r.bottom()) < kMaxImageCoordinate;
+}
+
+bool saneTransform(const QTransform &t)
+{
+    for (qreal v : {t.m11(), t.m12(), t.m21(), t.m22(), t.dx(), t.dy()})
+        if (!std::isfinite(v) || std::abs(v) > 1e9)
+            return false;
+    return true;
+}
+
+QColor stockGray(int level)
+{
+    return QColor(level, level, level);
+}
+
+} // namespace
+
+Canvas::Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm)
+    : m_image(image), m_painter(&image), m_mapping(mapping), m_deviceToImage(deviceToImage),
+      m_pixelsPerMm(pixelsPerMm), m_budget(kDrawingBudget)
+{
+    m_painter.setRenderHint(QPainter::Antialiasing);
+    m_painter.setRenderHint(QPainter::TextAntialiasing);
+    m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    m_objects.resize(16);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Objects
+
+void Canvas::setObjectTableSize(int size)
+{
+    m_objects.resize(std::clamp(size, 1, kMaxObjects));
+}
+
+bool Canvas::putObject(quint32 index, GdiObject object)
+{
+    if (index >= quint32(kMaxObjects))
+        return false;
+    if (index >= m_objects.size())
+        m_objects.resize(index + 1);
+    m_objects[index] = std::move(object);
+    return true;
+}
+
+int Canvas::putObjectInFreeSlot(GdiObject object)
+{
+    for (size_t i = 0; i < m_objects.size(); ++i) {
+        if (std::holds_alternative<std::monostate>(m_objects[i])) {
+            m_objects[i] = std::move(object);
+            return int(i);
+        }
+    }
+    if (m_objects.size() >= size_t(kMaxObjects))
+        return -1;
+    m_objects.push_back(std::move(object));
+    return int(m_objects.size() - 1);
+}
+
+void Canvas::deleteObject(quint32 index)
+{
+    if (index < m_objects.size())
+        m_objects[index] = std::monostate{};
+}
+
+const GdiObject *Canvas::object(quint32 index) const
+{
+    if (index >= m_objects.size())
+        return nullptr;
+    return &m_objects[index];
+}
+
+void Canvas::selectObject(quint32 index)
+{
+    const GdiObject *o = object(index);
+    if (!o)
+        return;
+    if (auto *pen = std::get_if<PenObject>(o))
+        m_dc.pen = *pen;
+    else if (auto *brush = std::get_if<BrushObject>(o))
+        m_dc.brush = *brush;
+    else if (auto *font = std::get_if<FontObject>(o))
+        m_dc.font = *font;
+    else if (auto *palette = std::get_if<PaletteObject>(o))
+        m_dc.palette = *palette;
+    else if (auto *region = std::get_if<RegionObject>(o))
+        selectClipRegionLogical(&region->region);
+}
+
+void Canvas::selectStockObject(quint32 stock)
+{
+    switch (stock) {
+    case 0:
+        m_dc.brush = BrushObject{gdi::BsSolid, Qt::white, 0, {}};
+        break;
+    case 1:
+        m_dc.brush = BrushObject{gdi::BsSolid, stockGray(0xc0), 0, {}};
+        break;
+    case 2:
+        m_dc.brush = BrushObject{gdi::BsSolid, stockGray(0x80), 0, {}};
+        break;
+    case 3:
+        m_dc.brush = BrushObject{gdi::BsSolid, stockGray(0x40), 0, {}};
+        break;
+    case 4:
+        m_dc.brush = BrushObject{gdi::BsSolid, Qt::black, 0, {}};
+        break;
+    case 5:
+        m_dc.brush = BrushObject{gdi::BsNull, Qt::black, 0, {}};
+        break;
+    case 6:
+        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::white, {}};
+        break;
+    case 7:
+        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::black, {}};
+        break;
+    case 8:
+        m_dc.pen = PenObject{gdi::PsNull, 0, Qt::black, {}};
+        break;
+    case 15:
+        m_dc.palette = {};
+        break;
+    case 18:
+        m_dc.brush = BrushObject{gdi::BsSolid, Qt::white, 0, {}};
+        break;
+    case 19:
+        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::black, {}};
+        break;
+    default:
+        if (stock >= 10 && stock <= 17)
+            m_dc.font = FontObject{};
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// State and mapping
+
+void Canvas::saveDc()
+{
+    if (m_saved.size() >= size_t(kMaxSavedStates)) {
+        m_saved.erase(m_saved.begin());
+    }
+    m_saved.push_back(m_dc);
+}
+
+void Canvas::restoreDc(int which)
+{
+    qsizetype index = -1;
+    if (which < 0)
+        index = qsizetype(m_saved.size()) + which;
+    else if (which > 0)
+        index = which - 1;
+    if (index < 0 || index >= qsizetype(m_saved.size()))
+        return;
+    m_dc = m_saved[size_t(index)];
+    m_saved.resize(size_t(index));
+    m_clipApplied = false;
+}
+
+QTransform Canvas::pageTransform() const
+{
+    int mode = m_dc.mapMode;
+    if (m_mapping == Mapping::Window && mode != gdi::MmIsotropic)
+        mode = gdi::MmAnisotropic;
+    qreal sx = 1, sy = 1;
+    const qreal mmx = m_pixelsPerMm.width(), mmy = m_pixelsPerMm.height();
+    switch (mode) {
+    case gdi::MmLoMetric:
+        sx = mmx * 0.1;
+        sy = -mmy * 0.1;
+        break;
+    case gdi::MmHiMetric:
+        sx = mmx * 0.01;
+        sy = -mmy * 0.01;
+        break;
+    case gdi::MmLoEnglish:
+        sx = mmx * 0.254;
+        sy = -mmy * 0.254;
+        break;
+    case gdi::MmHiEnglish:
+        sx = mmx * 0.0254;
+        sy = -mmy * 0.0254;
+        break;
+    case gdi::MmTwips:
+        sx = mmx * 25.4 / 1440;
+        sy = -mmy * 25.4 / 1440;
+        break;
+    case gdi::MmIsotropic:
+    case gdi::MmAnisotropic: {
+        const QSizeF we = m_dc.windowExt, ve = m_dc.viewportExt;
+        sx = we.width() != 0 ? ve.width() / we.width() : 1;
+        sy = we.height() != 0 ? ve.height() / we.height() : 1;
+        if (mode == gdi::MmIsotropic) {
+            const qreal m = std::min(std::abs(sx), std::abs(sy));
+            sx = std::copysign(m, sx);
+            sy = std::copysign(m, sy);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    const QPointF wo = m_dc.windowOrg, vo = m_dc.viewportOrg;
+    return QTransform(sx, 0, 0, sy, vo.x() - wo.x() * sx, vo.y() - wo.y() * sy);
+}
+
+QTransform Canvas::fullTransform() const
+{
+    return m_dc.world * pageTransform() * m_deviceToImage;
+}
+
+qreal Canvas::scaleFactor() const
+{
+    const QTransform t = fullTransform();
+    return std::sqrt(std::abs(t.m11() * t.m22() - t.m12() * t.m21()));
+}
+
+bool Canvas::spend(const QRectF &imageBounds)
+{
+    if (!saneRect(imageBounds))
+        return false;
+    const QRectF visible = imageBounds.intersected(QRectF(m_image.rect()));
+    m_budget -= kCostPerCall + visible.width() * visible.height();
+    if (m_budget < 0) {
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clipping
+
+void Canvas::applyClip()
+{
+    if (m_clipApplied)
+        return;
+    if (m_dc.clip)
+        m_painter.setClipRegion(*m_dc.clip);
+    else
+        m_painter.setClipping(false);
+    m_clipApplied = true;
+}
+
+QRegion Canvas::logicalRegionToImage(const QRegion &logical) const
+{
+    const QTransform t = fullTransform();
+    if (!saneTransform(t))
+        return {};
+    QRegion out;
+    for (const QRect &r : logical) {
+        const QRectF mapped = t.mapRect(QRectF(r));
+        if (saneRect(mapped))
+            out += mapped.toAlignedRect().intersected(m_image.rect());
+    }
+    return out;
+}
+
+QRegion Canvas::deviceRegionToImage(const QRegion &device) const
+{
+    QRegion out;
+    for (const QRect &r : device) {
+        const QRectF mapped = m_deviceToImage.mapRect(QRectF(r));
+        if (saneRect(mapped))
+            out += mapped.toAlignedRect().intersected(m_image.rect());
+    }
+    return out;
+}
+
+void Canvas::intersectClipRect(const QRectF &logical)
+{
+    const QTransform t = fullTransform();
+    QPainterPath p;
+    p.addRect(logical.normalized());
+    const QPolygonF poly = t.map(p).toFillPolygon();
+    const QRectF b = poly.boundingRect();
+    QRegion r;
+    if (saneRect(b))
+        r = t.isScaling() || t.type() <= QTransform::TxScale ? QRegion(b.toRect())
+                                                             : QRegion(poly.toPolygon());
+    combineClip(r, gdi::RgnAnd);
+}
+
+void Canvas::excludeClipRect(const QRectF &logical)
+{
+    const QTransform t = fullTransform();
+    const QRectF b = t.mapRect(logical.normalized());
+    if (!saneRect(b))
+        return;
+    combineClip(QRegion(b.toRect()), gdi::RgnDiff);
+}
+
+void Canvas::offsetClip(QPointF logicalOffset)
+{
+    if (!m_dc.clip)
+        return;
+    const QTransform t = fullTransform();
+    const QPointF d = t.map(logicalOffset) - t.map(QPointF(0, 0));
+    if (!std::isfinite(d.x()) || !std::isfinite(d.y()) || std::abs(d.x()) > kMaxImageCoordinate ||
+        std::abs(d.y()) > kMaxImageCoordinate)
+        return;
+    m_dc.clip = m_dc.clip->translated(qRound(d.x()), qRound(d.y())).intersected(imageRect());
+    m_clipApplied = false;
+}
+
+void Canvas::combineClip(const QRegion &r, int mode)
+{
+    const QRegion base = m_dc.clip ? *m_dc.clip : imageRect();
+    QRegion result;
+    switch (mode) {
+    case gdi::RgnAnd:
+        result = base & r;
+        break;
+    case gdi::RgnOr:
+        result = base | r;
+        break;
+    case gdi::RgnXor:
+        result = base ^ r;
+        break;
+    case gdi::RgnDiff:
+        result = base - r;
+        break;
+    case gdi::RgnCopy:
+        result = r;
+        break;
+    default:
+        return;
+    }
+    m_dc.clip = result & imageRect();
+    m_clipApplied = false;
+}
+
+void Canvas::selectClipRegionLogical(const QRegion *logical)
+{
+    if (!logical) {
+        m_dc.clip.reset();
+        m_clipApplied = false;
+        return;
+    }
+    combineClip(logicalRegionToImage(*logical), gdi::RgnCopy);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pens and brushes
+
+QPen Canvas::makePen() const
+{
+    const PenObject &p = m_dc.pen;
+    const quint32 style = p.style & gdi::PsStyleMask;
+    if (style == gdi::PsNull)
+        return Qt::NoPen;
+    QColor color = p.color;
+    if (m_dc.rop2 == 1)
+        color = Qt::black;
+    else if (m_dc.rop2 == 16)
+        color = Qt::white;
+    qreal width = p.width * scaleFactor();
+    const bool thin = width <= 1.5;
+    if (width < 1 || !std::isfinite(width))
+        width = 1;
+    width = std::min<qreal>(width, kMaxImageCoordinate);
+    QPen pen(color, width);
+    const bool geometric = p.style & gdi::PsGeometric;
+    switch (p.style & gdi::PsEndCapMask) {
+    case gdi::PsEndCapSquare:
+        pen.setCapStyle(Qt::SquareCap);
+        break;
+    case gdi::PsEndCapFlat:
+        pen.setCapStyle(Qt::FlatCap);
+        break;
+    default:
+        pen.setCapStyle(Qt::RoundCap);
+    }
+    switch (p.style & gdi::PsJoinMask) {
+    case gdi::PsJoinBevel:
+        pen.setJoinStyle(Qt::BevelJoin);
+        break;
+    case gdi::PsJoinMiter:
+        pen.setJoinStyle(Qt::MiterJoin);
+        break;
+    default:
+        pen.setJoinStyle(Qt::RoundJoin);
+    }
+    // Dash lengths: thin pens use fixed pixel patterns, wide ones scale with their width.
+    QList<qreal> dashes;
+    switch (style) {
+    case gdi::PsDash:
+        dashes = thin ? QList<qreal>{18, 6} : QList<qreal>{3, 1};
+        break;
+    case gdi::PsDot:
+    case gdi::PsAlternate:
+        dashes = thin ? QList<qreal>{3, 3} : QList<qreal>{1, 1};
+        break;
+    case gdi::PsDashDot:
+        dashes = thin ? QList<qreal>{9, 6, 3, 6} : QList<qreal>{3, 1, 1, 1};
+        break;
+    case gdi::PsDashDotDot:
+        dashes = thin ? QList<qreal>{9, 3, 3, 3, 3, 3} : QList<qreal>{3, 1, 1, 1, 1, 1};
+        break;
+    case gdi::PsUserStyle:
+        for (qreal d : p.dashes)
+            dashes.append(std::max<qreal>(geometric ? d : d * scaleFactor() / width, 0.1));
+        break;
+    default:
+        break;
+    }
+    if (!dashes.isEmpty() && dashes.size() % 2 == 0) {
+        if (thin)
+            pen.setCapStyle(Qt::FlatCap);
+        pen.setDashPattern(dashes);
+    }
+    return pen;
+}
+
+QBrush Canvas::makeBrush(const BrushObject &b) const
+{
+    QColor color = b.color;
+    if (m_dc.rop2 == 1)
+        color = Qt::black;
+    else if (m_dc.rop2 == 16)
+        color = Qt::white;
+    switch (b.style) {
+    case gdi::BsSolid:
+        return color;
+    case gdi::BsHatched: {
+        static constexpr Qt::BrushStyle hatches[] = {Qt::HorPattern,   Qt::VerPattern,
+                                                     Qt::FDiagPattern, Qt::BDiagPattern,
+                                                     Qt::CrossPattern, Qt::DiagCrossPattern};
+        return QBrush(color, b.hatch < 6 ? hatches[b.hatch] : Qt::SolidPattern);
+    }
+    case gdi::BsPattern:
+    case gdi::BsDibPattern:
+    case gdi::BsDibPatternPt:
+        if (!b.pattern.isNull())
+            return QBrush(b.pattern);
+        return color;
+    default:
+        return Qt::NoBrush;
+    }
+}
+
+void Canvas::applyRop()
+{
+    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
+    switch (m_dc.rop2) {
+    case 4:
+        mode = QPainter::RasterOp_NotSource;
+        break;
+    case 6:
+        mode = QPainter::RasterOp_NotDestination;
+        break;
+    case 7:
+        mode = QPainter::RasterOp_SourceXorDestination;
+        break;
+    case 9:
+        mode = QPainter::RasterOp_SourceAndDestination;
+        break;
+    case 15:
+        mode = QPainter::RasterOp_SourceOrDestination;
+        break;
+    default:
+        break;
+    }
+    m_painter.setCompositionMode(mode);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shapes
+
+void Canvas::addToPath(const QPainterPath &logical)
+{
+    const QTransform t = fullTransform();
+    if (!saneTransform(t))
+        return;
+    if (m_path.elementCount() + logical.elementCount() > kMaxPathElements) {
+        m_failed = true;
+        return;
+    }
+    m_path.addPath(t.map(logical));
+}
+
+void Canvas::paintShape(const QPainterPath &logical, bool fill, bool stroke)
+{
+    if (m_recording) {
+        addToPath(logical);
+        return;
+    }
+    const QTransform t = fullTransform();
+    if (!saneTransform(t))
+        return;
+    QPainterPath p = t.map(logical);
+    p.setFillRule(m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    paintDevicePath(p, fill, stroke);
+}
+
+void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
+{
+    if (m_dc.rop2 == 11) // R2_NOP
+        return;
+    const QPen pen = stroke ? makePen() : QPen(Qt::NoPen);
+    const bool hasBrush = fill && m_dc.brush.style != gdi::BsNull;
+    if (pen.style() == Qt::NoPen && !hasBrush)
+        return;
+    const QRectF bounds =
+        p.controlPointRect().adjusted(-pen.widthF(), -pen.widthF(), pen.widthF(), pen.widthF());
+    if (!spend(bounds))
+        return;
+    applyClip();
+    applyRop();
+    if (hasBrush) {
+        if (m_dc.brush.style == gdi::BsHatched && m_dc.bkMode == gdi::Opaque)
+            m_painter.fillPath(p, m_dc.bkColor);
+        m_painter.fillPath(p, makeBrush(m_dc.brush));
+    }
+    if (pen.style() != Qt::NoPen)
+        m_painter.strokePath(p, pen);
+    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+void Canvas::moveTo(QPointF p)
+{
+    m_dc.currentPos = p;
+    if (m_recording) {
+        const QPointF mapped = fullTransform().map(p);
+        if (std::isfinite(mapped.x()) && std::isfinite(mapped.y()))
+            m_path.moveTo(mapped);
+    }
+}
+
+void Canvas::lineTo(QPointF p)
+{
+    QPolygonF line{p};
+    polylineTo(line);
+}
+
+void Canvas::polyline(const QPolygonF &points)
+{
+    if (points.size() < 2)
+        return;
+    QPainterPath path;
+    path.addPolygon(points);
+    paintShape(path, false, true);
+}
+
+void Canvas::polylineTo(const QPolygonF &points)
+{
+    if (points.isEmpty())
+        return;
+    if (m_recording) {
+        const QTransform t = fullTransform();
+        if (m_path.elementCount() == 0)
+            m_path.moveTo(t.map(m_dc.currentPos));
+        for (const QPointF &pt : points)
+            m_path.lineTo(t.map(pt));
+    } else {
+        QPolygonF all;
+        all.reserve(points.size() + 1);
+        all.append(m_dc.currentPos);
+        all.append(points);
+        polyline(all);
+    }
+    m_dc.currentPos = points.last();
+}
+
+void Canvas::polygon(const QPolygonF &points)
+{
+    if (points.size() < 2)
+        return;
+    QPainterPath path;
+    path.addPolygon(points);
+    path.closeSubpath();
+    paintShape(path, true, true);
+}
+
+void Canvas::polyPolygon(const QList<QPolygonF> &polygons)
+{
+    QPainterPath path;
+    for (const QPolygonF &poly : polygons) {
+        if (poly.size() < 2)
+            continue;
+        path.addPolygon(poly);
+        path.closeSubpath();
+    }
+    paintShape(path, true, true);
+}
+
+void Canvas::polyPolyline(const QList<QPolygonF> &polylines)
+{
+    QPainterPath path;
+    for (const QPolygonF &poly : polylines)
+        if (poly.size() >= 2)
+            path.addPolygon(poly);
+    paintShape(path, false, true);
+}
+
+void Canvas::polyBezier(const QPolygonF &points, bool fromCurrent)
+{
+    QPainterPath path;
+    qsizetype i = 0;
+    if (fromCurrent) {
+        path.moveTo(m_dc.currentPos);
+    } else {
+        if (points.isEmpty())
+            return;
+        path.moveTo(points[0]);
+        i = 1;
+    }
+    for (; i + 2 < points.size(); i += 3)
+        path.cubicTo(points[i], points[i + 1], points[i + 2]);
+    if (fromCurrent && m_recording) {
+        const QTransform t = fullTransform();
+        if (m_path.elementCount() == 0)
+            m_path.moveTo(t.map(m_dc.currentPos));
+        QPainterPath mapped = t.map(path);
+        m_path.connectPath(mapped);
+    } else {
+        paintShape(path, false, true);
+    }
+    if (fromCurrent && path.elementCount() > 1)
+        m_dc.currentPos = path.currentPosition();
+    else if (!fromCurrent)
+        m_dc.currentPos = path.currentPosition();
+}
+
+void Canvas::polyDraw(const QPolygonF &points, const QByteArray &types)
+{
+    QPainterPath path;
+    path.moveTo(m_dc.currentPos);
+    for (qsizetype i = 0; i < points.size() && i < types.size(); ++i) {
+        const int type = quint8(types[i]) & ~1;
+        if (type == 6) {
+            path.moveTo(points[i]);
+        } else if (type == 2) {
+            path.lineTo(points[i]);
+        } else if (type == 4 && i + 2 < points.size()) {
+            path.cubicTo(points[i], points[i + 1], points[i + 2]);
+            i += 2;
+        }
+        if (quint8(types[i]) & 1)
+            path.closeSubpath();
+    }
+    m_dc.currentPos = path.currentPosition();
+    paintShape(path, false, true);
+}
+
+void Canvas::rectangle(const QRectF &r)
+{
+    QPainterPath path;
+    path.addRect(r.normalized());
+    paintShape(path, true, true);
+}
+
+void Canvas::roundRect(const QRectF &r, QSizeF corner)
+{
+    QPainterPath path;
+    path.addRoundedRect(r.normalized(), std::abs(corner.width()) / 2,
+                        std::abs(corner.height()) / 2);
+    paintShape(path, true, true);
+}
+
+void Canvas::ellipse(const QRectF &r)
+{
+    QPainterPath path;
+    path.addEllipse(r.normalized());
+    paintShape(path, true, true);
+}
+
+void Canvas::arc(const QRectF &box, QPointF start, QPointF end, ArcKind kind)
+{
+    const QRectF r = box.normalized();
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
+    const QPointF c = r.center();
+    auto angleOf = [&](QPointF p) {
+        return qRadiansToDegrees(
+            std::atan2(-(p.y() - c.y()) * r.width(), (p.x() - c.x()) * r.height()));
+    };
+    const qreal a0 = angleOf(start), a1 = angleOf(end);
+    // The direction is as seen on the device: a mirrored mapping turns it around.
+    const QTransform t = fullTransform();
+    const bool mirrored = t.m11() * t.m22() - t.m12() * t.m21() < 0;
+    const bool ccw = (m_dc.arcDirection == gdi::CounterClockwise) != mirrored;
+    qreal sweep = a1 - a0;
+    if (ccw) {
+        if (sweep <= 0)
+            sweep += 360;
+    } else if (sweep >= 0) {
+        sweep -= 360;
+    }
+    QPainterPath path;
+    if (kind == ArcKind::Pie) {
+        path.moveTo(c);
+        path.arcTo(r, a0, sweep);
+        path.closeSubpath();
+    } else {
+        path.arcMoveTo(r, a0);
+        path.arcTo(r, a0, sweep);
+        if (kind == ArcKind::Chord)
+            path.closeSubpath();
+    }
+    if (kind == ArcKind::ArcTo) {
+        QPainterPath joined;
+        joined.moveTo(m_dc.currentPos);
+        joined.connectPath(path);
+        m_dc.currentPos = path.currentPosition();
+        if (m_recording) {
+            if (m_path.elementCount() == 0)
+                m_path.moveTo(t.map(joined.elementAt(0)));
+            m_path.connectPath(t.map(joined));
+            return;
+        }
+        paintShape(joined, false, true);
+        return;
+    }
+    const bool closed = kind != ArcKind::Arc;
+    paintShape(path, closed, true);
+}
+
+void Canvas::angleArc(QPointF center, qreal radius, qreal startDeg, qreal sweepDeg)
+{
+    if (!std::isfinite(startDeg) || !std::isfinite(sweepDeg) || !std::isfinite(radius))
+        return;
+    sweepDeg = std::clamp<qreal>(sweepDeg, -3600, 3600);
+    startDeg = std::fmod(startDeg, 360);
+    const QRectF r(center.x() - radius, center.y() - radius, 2 * radius, 2 * radius);
+    QPainterPath arcPath;
+    arcPath.arcMoveTo(r, startDeg);
+    arcPath.arcTo(r, startDeg, sweepDeg);
+    QPainterPath path;
+    path.moveTo(m_dc.currentPos);
+    path.connectPath(arcPath);
+    m_dc.currentPos = path.currentPosition();
+    paintShape(path, false, true);
+}
+
+void Canvas::setPixel(QPointF p, const QColor &color)
+{
+    if (m_recording)
+        return;
+    const QPointF mapped = fullTransform().map(p);
+    const QRectF r(mapped.x(), mapped.y(), 1, 1);
+    if (!spend(r))
+        return;
+    applyClip();
+    m_painter.fillRect(r, color);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Paths
+
+void Canvas::beginPath()
+{
+    m_path = QPainterPath();
+    m_recording = true;
+}
+
+void Canvas::abortPath()
+{
+    m_path = QPainterPath();
+    m_recording = false;
+}
+
+void Canvas::closeFigure()
+{
+    if (m_recording)
+        m_path.closeSubpath();
+}
+
+void Canvas::fillPath()
+{
+    QPainterPath p = std::exchange(m_path, QPainterPath());
+    m_recording = false;
+    p.setFillRule(m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    paintDevicePath(p, true, false);
+}
+
+void Canvas::strokePath()
+{
+    QPainterPath p = std::exchange(m_path, QPainterPath());
+    m_recording = false;
+    paintDevicePath(p, false, true);
+}
+
+void Canvas::strokeAndFillPath()
+{
+    QPainterPath p = std::exchange(m_path, QPainterPath());
+    m_recording = false;
+    p.setFillRule(m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    paintDevicePath(p, true, true);
+}
+
+void Canvas::flattenPath()
+{
+    QPainterPath flat;
+    for (const QPolygonF &poly : m_path.toSubpathPolygons())
+        flat.addPolygon(poly);
+    m_path = flat;
+}
+
+void Canvas::selectClipPath(int mode)
+{
+    QPainterPath p = std::exchange(m_path, QPainterPath());
+    m_recording = false;
+    if (!saneRect(p.controlPointRect()))
+        return;
+    QRegion r;
+    for (const QPolygonF &poly : p.toSubpathPolygons())
+        r ^= QRegion(poly.toPolygon(),
+                     m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    combineClip(r, mode);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Regions
+
+void Canvas::fillRegion(const QRegion &image, const BrushObject &brush)
+{
+    if (m_recording || image.isEmpty() || !spend(image.boundingRect()))
+        return;
+    applyClip();
+    QPainterPath p;
+    p.addRegion(image);
+    if (brush.style == gdi::BsHatched && m_dc.bkMode == gdi::Opaque)
+        m_painter.fillPath(p, m_dc.bkColor);
+    m_painter.fillPath(p, makeBrush(brush));
+}
+
+void Canvas::frameRegion(const QRegion &image, const BrushObject &brush, QSizeF logicalSize)
+{
+    const QTransform t = fullTransform();
+    const int w = std::clamp(qRound(std::abs(logicalSize.width() * t.m11())), 1, 1 << 12);
+    const int h = std::clamp(qRound(std::abs(logicalSize.height() * t.m22())), 1, 1 << 12);
+    const QRegion inner = image.translated(w, 0) & image.translated(-w, 0) &
+                          image.translated(0, h) & image.translated(0, -h);
+    fillRegion(image - inner, brush);
+}
+
+void Canvas::invertRegion(const QRegion &image)
+{
+    if (m_recording || image.isEmpty() || !spend(image.boundingRect()))
+        return;
+    applyClip();
+    QPainterPath p;
+    p.addRegion(image);
+    m_painter.setCompositionMode(QPainter::RasterOp_NotDestination);
+    m_painter.fillPath(p, Qt::black);
+    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text
+
+void Canvas::text(QPointF reference, const QString &str, const QList<qreal> &dx, quint32 options,
+                  const std::optional<QRectF> &rect)
+{
+    if (m_recording || m_dc.rop2 == 11)
+        return;
+    const QTransform t = fullTransform();
+    if (!saneTransform(t))
+        return;
+    if (rect && (options & gdi::EtoOpaque)) {
+        QPainterPath rp;
+        rp.addRect(rect->normalized());
+        const QPainterPath mapped = t.map(rp);
+        if (spend(mapped.controlPointRect())) {
+            applyClip();
+            m_painter.fillPath(mapped, m_dc.bkColor);
+        }
+    }
+    if (str.isEmpty() || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+
+    const bool updateCp = m_dc.textAlign & gdi::TaUpdateCp;
+    const QPointF origin = t.map(updateCp ? m_dc.currentPos : reference);
+    const qreal sx = std::hypot(t.m11(), t.m12());
+    const qreal sy = std::hypot(t.m21(), t.m22());
+    const FontObject &f = m_dc.font;
+    const qreal dpi = m_image.logicalDpiY() > 0 ? m_image.logicalDpiY() : 96;
+    qreal pixels = f.height == 0 ? 16 : std::abs(qreal(f.height)) * sy;
+    if (!std::isfinite(pixels) || pixels < 0.5 || pixels > 16384 || !std::isfinite(origin.x()) ||
+        !std::isfinite(origin.y()))
+        return;
+
+    QFont font(f.face.isEmpty() ? QStringLiteral("Sans") : f.face);
+    font.setPointSizeF(pixels * 72 / dpi);
+    if (f.height > 0) { // cell height: shrink to the character height
+        const QFontMetricsF cell(font, &m_image);
+        if (cell.height() > 0)
+            font.setPointSizeF(std::max<qreal>(pixels * pixels / cell.height(), 0.5) * 72 / dpi);
+    }
+    font.setWeight(QFont::Weight(std::clamp(f.weight == 0 ? 400 : f.weight, 100, 900)));
+    font.setItalic(f.italic);
+    font.setUnderline(f.underline);
+    font.setStrikeOut(f.strikeOut);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    if (f.width != 0) {
+        const qreal average = QFontMetricsF(font, &m_image).averageCharWidth();
+        if (average > 0)
+            font.setStretch(std::clamp(qRound(100 * std::abs(f.width) * sx / average), 1, 4000));
+    }
+    const QFontMetricsF fm(font, &m_image);
+
+    // Positions along the baseline in image pixels
+    QList<qreal> positions;
+    qreal width = 0;
+    if (!dx.isEmpty()) {
+        positions.reserve(str.size());
+        for (qsizetype i = 0; i < str.size(); ++i) {
+            positions.append(width);
+            width += dx.value(i) * sx;
+        }
+    } else {
+        width = fm.horizontalAdvance(str);
+    }
+    if (!std::isfinite(width) || std::abs(width) > kMaxImageCoordinate)
+        return;
+    qreal x0 = 0, y0 = 0;
+    switch (m_dc.textAlign & gdi::TaHorizontalMask) {
+    case gdi::TaCenter:
+        x0 = -width / 2;
+        break;
+    case gdi::TaRight:
+        x0 = -width;
+        break;
+    }
+    switch (m_dc.textAlign & gdi::TaVerticalMask) {
+    case gdi::TaBaseline:
+        break;
+    case gdi::TaBottom:
+        y0 = -fm.descent();
+        break;
+    default:
+        y0 = fm.ascent();
+    }
+    const QTransform &w = m_dc.world;
+    const qreal angle = f.escapement / 10.0 - qRadiansToDegrees(std::atan2(w.m12(), w.m11()));
+    QTransform placement;
+    placement.translate(origin.x(), origin.y());
+    placement.rotate(-angle);
+    const QRectF box(x0, y0 - fm.ascent(), width, fm.height());
+    if (!spend(placement.mapRect(box)))
+        return;
+
+    applyClip();
+    if (rect && (options & gdi::EtoClipped)) {
+        QRegion clip = QRegion(t.mapRect(rect->normalized()).toAlignedRect());
+        if (m_dc.clip)
+            clip &= *m_dc.clip;
+        m_painter.setClipRegion(clip);
+        m_clipApplied = false;
+    }
+    m_painter.setTransform(placement);
+    if (m_dc.bkMode == gdi::Opaque)
+        m_painter.fillRect(box, m_dc.bkColor);
+    m_painter.setFont(font);
+    m_painter.setPen(m_dc.textColor);
+    if (positions.isEmpty()) {
+        m_painter.drawText(QPointF(x0, y0), str);
+    } else {
+        for (qsizetype i = 0; i < str.size(); ++i) {
+            qsizetype n = 1;
+            if (str[i].isHighSurrogate() && i + 1 < str.size() && str[i + 1].isLowSurrogate())
+                n = 2;
+            m_painter.drawText(QPointF(x0 + positions[i], y0), str.mid(i, n));
+            i += n - 1;
+        }
+    }
+    m_painter.resetTransform();
+    if (updateCp) {
+        const QPointF endImage = placement.map(QPointF(width, 0));
+        bool invertible = false;
+        const QTransform inv = t.inverted(&invertible);
+        if (invertible)
+            m_dc.currentPos = inv.map(endImage);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bitmaps
+
+void Canvas::patBlt(const QRectF &logical, quint32 rop)
+{
+    if (m_recording)
+        return;
+    const QTransform t = fullTransform();
+    QPainterPath p;
+    p.addRect(logical.normalized());
+    const QPainterPath mapped = t.map(p);
+    if (!saneTransform(t) || !spend(mapped.controlPointRect()))
+        return;
+    applyClip();
+    switch (rop) {
+    case gdi::Blackness:
+        m_painter.fillPath(mapped, Qt::black);
+        break;
+    case gdi::Whiteness:
+        m_painter.fillPath(mapped, Qt::white);
+        break;
+    case gdi::DstInvert:
+        m_painter.setCompositionMode(QPainter::RasterOp_NotDestination);
+        m_painter.fillPath(mapped, Qt::black);
+        break;
+    case gdi::PatInvert:
+        m_painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        m_painter.fillPath(mapped, makeBrush(m_dc.brush));
+        break;
+    default:
+        if (m_dc.brush.style != gdi::BsNull)
+            m_painter.fillPath(mapped, makeBrush(m_dc.brush));
+        break;
+    }
+    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+void Canvas::drawBitmap(const QRectF &dest, const QImage &image, const QRectF &source, quint32 rop)
+{
+    if (m_recording || image.isNull() || source.width() == 0 || source.height() == 0)
+        return;
+    const QTransform t = fullTransform();
+    if (!saneTransform(t))
+        return;
+    QTransform placement;
+    placement.translate(dest.x(), dest.y());
+    placement.scale(dest.width() / source.width(), dest.height() / source.height());
+    placement.translate(-source.x(), -source.y());
+    const QTransform full = placement * t;
+    const QRectF bounds = full.mapRect(source);
+    if (!saneTransform(full) || !spend(bounds))
+        return;
+    applyClip();
+    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
+    switch (rop) {
+    case gdi::SrcAnd:
+        mode = QPainter::RasterOp_SourceAndDestination;
+        break;
+    case gdi::SrcPaint:
+        mode = QPainter::RasterOp_SourceOrDestination;
+        break;
+    case gdi::SrcInvert:
+        mode = QPainter::RasterOp_SourceXorDestination;
+        break;
+    case 0x00330008: // NOTSRCCOPY
+        mode = QPainter::RasterOp_NotSource;
+        break;
+    default:
+        break;
+    }
+    m_painter.setCompositionMode(mode);
+    m_painter.setTransform(full);
+    const QRectF clipped = source.intersected(QRectF(image.rect()));
+    if (!clipped.isEmpty())
+        m_painter.drawImage(clipped.topLeft(), image, clipped);
+    m_painter.resetTransform();
+    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+void Canvas::drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b,
+                              bool vertical)
+{
+    if (m_recording)
+        return;
+    const QTransform t = fullTransform();
+    QPainterPath p;
+    p.addRect(logical);
+    const QPainterPath mapped = t.map(p);
+    if (!saneTransform(t) || !spend(mapped.controlPointRect()))
+        return;
+    applyClip();
+    const QPointF from = t.map(logical.topLeft());
+    const QPointF to = t.map(vertical ? logical.bottomLeft() : logical.topRight());
+    QLinearGradient g(from, to);
+    g.setColorAt(0, a);
+    g.setColorAt(1, b);
+    m_painter.fillPath(mapped, g);
+}
+
+} // namespace metafile::detail

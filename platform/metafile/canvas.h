@@ -1,0 +1,302 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegion>
+#include <QString>
+#include <QTransform>
+#include <optional>
+#include <variant>
+#include <vector>
+
+// The device context both metafile kinds play into: drawing state, object table and the
+// QPainter calls. Coordinates handed to the drawing functions are logical units.
+namespace metafile::detail {
+
+// GDI constants the players and the canvas share.
+namespace gdi {
+enum MapMode
+{
+    MmText = 1,
+    MmLoMetric,
+    MmHiMetric,
+    MmLoEnglish,
+    MmHiEnglish,
+    MmTwips,
+    MmIsotropic,
+    MmAnisotropic
+};
+enum BkMode
+{
+    Transparent = 1,
+    Opaque = 2
+};
+enum PolyFill
+{
+    Alternate = 1,
+    Winding = 2
+};
+enum TextAlign : quint32
+{
+    TaUpdateCp = 1,
+    TaRight = 2,
+    TaCenter = 6,
+    TaHorizontalMask = 6,
+    TaBottom = 8,
+    TaBaseline = 24,
+    TaVerticalMask = 24,
+};
+enum ExtTextOptions : quint32
+{
+    EtoOpaque = 2,
+    EtoClipped = 4
+};
+enum RegionMode
+{
+    RgnAnd = 1,
+    RgnOr = 2,
+    RgnXor = 3,
+    RgnDiff = 4,
+    RgnCopy = 5
+};
+enum PenStyle : quint32
+{
+    PsSolid = 0,
+    PsDash = 1,
+    PsDot = 2,
+    PsDashDot = 3,
+    PsDashDotDot = 4,
+    PsNull = 5,
+    PsInsideFrame = 6,
+    PsUserStyle = 7,
+    PsAlternate = 8,
+    PsStyleMask = 0xf,
+    PsEndCapSquare = 0x100,
+    PsEndCapFlat = 0x200,
+    PsEndCapMask = 0xf00,
+    PsJoinBevel = 0x1000,
+    PsJoinMiter = 0x2000,
+    PsJoinMask = 0xf000,
+    PsGeometric = 0x10000,
+};
+enum BrushStyle : quint32
+{
+    BsSolid = 0,
+    BsNull = 1,
+    BsHatched = 2,
+    BsPattern = 3,
+    BsDibPattern = 5,
+    BsDibPatternPt = 6
+};
+enum ArcDirection
+{
+    CounterClockwise = 1,
+    Clockwise = 2
+};
+enum Rop3 : quint32
+{
+    SrcCopy = 0x00CC0020,
+    SrcPaint = 0x00EE0086,
+    SrcAnd = 0x008800C6,
+    SrcInvert = 0x00660046,
+    PatCopy = 0x00F00021,
+    PatInvert = 0x005A0049,
+    DstInvert = 0x00550009,
+    Blackness = 0x00000042,
+    Whiteness = 0x00FF0062,
+};
+} // namespace gdi
+
+struct PenObject
+{
+    quint32 style = gdi::PsSolid;
+    qreal width = 0; // logical units; 0 is one device pixel
+    QColor color = Qt::black;
+    QList<qreal> dashes; // user style, in logical units
+};
+
+struct BrushObject
+{
+    quint32 style = gdi::BsSolid;
+    QColor color = Qt::white;
+    quint32 hatch = 0;
+    QImage pattern;
+};
+
+struct FontObject
+{
+    qint32 height = 0;
+    qint32 width = 0;
+    qint32 escapement = 0; // tenths of a degree
+    qint32 weight = 400;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    quint8 charset = 1;
+    QString face;
+};
+
+struct PaletteObject
+{
+    QList<QRgb> colors;
+};
+
+struct RegionObject
+{
+    QRegion region; // logical units
+};
+
+using GdiObject =
+    std::variant<std::monostate, PenObject, BrushObject, FontObject, PaletteObject, RegionObject>;
+
+struct DcState
+{
+    PenObject pen;
+    BrushObject brush;
+    FontObject font;
+    PaletteObject palette;
+    int mapMode = gdi::MmText;
+    QPointF windowOrg{0, 0};
+    QSizeF windowExt{1, 1};
+    QPointF viewportOrg{0, 0};
+    QSizeF viewportExt{1, 1};
+    QTransform world;
+    QColor textColor = Qt::black;
+    QColor bkColor = Qt::white;
+    int bkMode = gdi::Opaque;
+    quint32 textAlign = 0;
+    int polyFillMode = gdi::Alternate;
+    int rop2 = 13; // R2_COPYPEN
+    int arcDirection = gdi::CounterClockwise;
+    QPointF currentPos{0, 0};
+    std::optional<QRegion> clip; // image pixels
+};
+
+enum class ArcKind
+{
+    Arc,
+    ArcTo,
+    Chord,
+    Pie
+};
+
+inline constexpr int kMaxObjects = 65536;
+inline constexpr int kMaxSavedStates = 4096;
+inline constexpr qsizetype kMaxPathElements = 1 << 20;
+
+class Canvas
+{
+public:
+    enum class Mapping
+    {
+        Window,   // WMF: the window always maps onto the whole picture
+        MapModes, // EMF: mapping modes over a reference device
+    };
+
+    // `deviceToImage` maps device units to image pixels; `pixelsPerMm` describes the reference
+    // device for the metric mapping modes.
+    Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm);
+
+    DcState &dc() { return m_dc; }
+    const DcState &dc() const { return m_dc; }
+    bool failed() const { return m_failed; }
+    void fail() { m_failed = true; }
+
+    // Object table
+    bool putObject(quint32 index, GdiObject object);
+    int putObjectInFreeSlot(GdiObject object);
+    void deleteObject(quint32 index);
+    const GdiObject *object(quint32 index) const;
+    void selectObject(quint32 index);
+    void selectStockObject(quint32 stock);
+    void setObjectTableSize(int size);
+
+    // State
+    void saveDc();
+    void restoreDc(int which);
+    QTransform pageTransform() const;
+    QTransform fullTransform() const; // logical to image pixels
+
+    // Clipping
+    void intersectClipRect(const QRectF &logical);
+    void excludeClipRect(const QRectF &logical);
+    void offsetClip(QPointF logicalOffset);
+    void combineClip(const QRegion &image, int mode);
+    void selectClipRegionLogical(const QRegion *logical); // nullptr resets
+    QRegion deviceRegionToImage(const QRegion &device) const;
+    QRegion logicalRegionToImage(const QRegion &logical) const;
+
+    // Lines and shapes
+    void moveTo(QPointF p);
+    void lineTo(QPointF p);
+    void polyline(const QPolygonF &points);
+    void polylineTo(const QPolygonF &points);
+    void polygon(const QPolygonF &points);
+    void polyPolygon(const QList<QPolygonF> &polygons);
+    void polyPolyline(const QList<QPolygonF> &polylines);
+    void polyBezier(const QPolygonF &points, bool fromCurrent);
+    void polyDraw(const QPolygonF &points, const QByteArray &types);
+    void rectangle(const QRectF &r);
+    void roundRect(const QRectF &r, QSizeF corner);
+    void ellipse(const QRectF &r);
+    void arc(const QRectF &box, QPointF start, QPointF end, ArcKind kind);
+    void angleArc(QPointF center, qreal radius, qreal startDeg, qreal sweepDeg);
+    void setPixel(QPointF p, const QColor &color);
+
+    // Paths
+    void beginPath();
+    void endPath() { m_recording = false; }
+    void abortPath();
+    void closeFigure();
+    void fillPath();
+    void strokePath();
+    void strokeAndFillPath();
+    void selectClipPath(int mode);
+    void flattenPath();
+
+    // Regions in image pixels
+    void fillRegion(const QRegion &image, const BrushObject &brush);
+    void frameRegion(const QRegion &image, const BrushObject &brush, QSizeF logicalSize);
+    void invertRegion(const QRegion &image);
+
+    // Text; `dx` holds logical advances per UTF-16 unit (may be empty)
+    void text(QPointF reference, const QString &text, const QList<qreal> &dx, quint32 options,
+              const std::optional<QRectF> &rect);
+
+    // Bitmaps
+    void patBlt(const QRectF &logical, quint32 rop);
+    void drawBitmap(const QRectF &dest, const QImage &image, const QRectF &source, quint32 rop);
+    void drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b, bool vertical);
+
+private:
+    void addToPath(const QPainterPath &logical);
+    void paintShape(const QPainterPath &logical, bool fill, bool stroke);
+    void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
+    bool spend(const QRectF &imageBounds);
+    void applyClip();
+    void applyRop();
+    QPen makePen() const;
+    QBrush makeBrush(const BrushObject &b) const;
+    qreal scaleFactor() const;
+    QRegion imageRect() const { return QRegion(m_image.rect()); }
+
+    QImage &m_image;
+    QPainter m_painter;
+    Mapping m_mapping;
+    QTransform m_deviceToImage;
+    QSizeF m_pixelsPerMm;
+    DcState m_dc;
+    std::vector<DcState> m_saved;
+    std::vector<GdiObject> m_objects;
+    QPainterPath m_path; // image pixels
+    bool m_recording = false;
+    bool m_failed = false;
+    qreal m_budget = 0;
+    bool m_clipApplied = false;
+    std::optional<QRegion> m_appliedClip;
+};
+
+} // namespace metafile::detail

@@ -1,0 +1,308 @@
+#include "dib.h"
+
+#include "bytereader.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <bit>
+
+namespace metafile::detail {
+namespace {
+
+enum Compression : quint32
+{
+    BiRgb = 0,
+    BiRle8 = 1,
+    BiRle4 = 2,
+    BiBitfields = 3,
+    BiJpeg = 4,
+    BiPng = 5,
+};
+
+struct Header
+{
+    quint32 size = 0;
+    qint64 width = 0;
+    qint64 height = 0;
+    int bpp = 0;
+    quint32 compression = BiRgb;
+    quint32 sizeImage = 0;
+    quint32 colorsUsed = 0;
+    quint32 masks[4] = {0, 0, 0, 0};
+    qsizetype tableOffset = 0;  // where the colour table starts inside the info block
+    qsizetype tableEntries = 0; // entries stored in the info block
+    int entrySize = 4;
+};
+
+bool readHeader(ByteReader &r, quint32 usage, Header &h)
+{
+    h.size = r.u32();
+    if (h.size == 12) {
+        h.width = r.u16();
+        h.height = r.u16();
+        r.u16();
+        h.bpp = r.u16();
+        h.entrySize = 3;
+    } else if (h.size >= 40 && h.size <= 1024) {
+        h.width = r.i32();
+        h.height = r.i32();
+        r.u16();
+        h.bpp = r.u16();
+        h.compression = r.u32();
+        h.sizeImage = r.u32();
+        r.u32();
+        r.u32();
+        h.colorsUsed = r.u32();
+        r.u32();
+        if (h.size >= 52) {
+            for (int i = 0; i < (h.size >= 56 ? 4 : 3); ++i)
+                h.masks[i] = r.u32();
+        } else if (h.compression == BiBitfields) {
+            for (int i = 0; i < 3; ++i)
+                h.masks[i] = r.u32();
+        }
+    } else {
+        return false;
+    }
+    if (!r.ok())
+        return false;
+    h.tableOffset = h.size + ((h.size == 40 && h.compression == BiBitfields) ? 12 : 0);
+    if (usage == 1)
+        h.entrySize = 2;
+    if (h.bpp <= 8 && h.bpp > 0)
+        h.tableEntries = h.colorsUsed ? qint64(h.colorsUsed) : (qint64(1) << h.bpp);
+    else
+        h.tableEntries = h.colorsUsed;
+    return h.tableEntries <= 65536;
+}
+
+QList<QRgb> readTable(QByteArrayView info, const Header &h, const QList<QRgb> &palette)
+{
+    QList<QRgb> table;
+    if (h.bpp > 8)
+        return table;
+    table.reserve(1 << h.bpp);
+    ByteReader r(info);
+    r.seek(h.tableOffset);
+    const qsizetype n = std::min<qsizetype>(h.tableEntries, 1 << h.bpp);
+    for (qsizetype i = 0; i < n; ++i) {
+        if (h.entrySize == 2) {
+            const quint16 index = r.u16();
+            table.append(index < palette.size() ? palette[index] : qRgb(index, index, index));
+        } else {
+            const int b = r.u8(), g = r.u8(), red = r.u8();
+            if (h.entrySize == 4)
+                r.u8();
+            table.append(qRgb(red, g, b));
+        }
+    }
+    while (table.size() < (1 << h.bpp))
+        table.append(qRgb(0, 0, 0));
+    return table;
+}
+
+// Scales a masked channel value to 0..255.
+struct Channel
+{
+    quint32 mask = 0;
+    int shift = 0;
+    quint32 max = 0;
+    explicit Channel(quint32 m) : mask(m)
+    {
+        if (m) {
+            shift = std::countr_zero(m);
+            max = m >> shift;
+        }
+    }
+    int value(quint32 pixel, int fallback) const
+    {
+        if (!max)
+            return fallback;
+        return int((quint64((pixel & mask) >> shift) * 255 + max / 2) / max);
+    }
+};
+
+// Run-length encoded 4 and 8 bit bitmaps.
+bool decodeRle(QByteArrayView bits, const Header &h, const QList<QRgb> &table, QImage &img)
+{
+    img.fill(0);
+    const int w = img.width(), hgt = img.height();
+    ByteReader r(bits);
+    int x = 0, y = 0;
+    auto put = [&](int index) {
+        if (x < w && y < hgt)
+            img.setPixel(x, hgt - 1 - y, table.value(index, 0) | 0xff000000u);
+        ++x;
+    };
+    while (r.remaining() >= 2) {
+        const int count = r.u8();
+        const int value = r.u8();
+        if (count > 0) {
+            for (int i = 0; i < count; ++i)
+                put(h.compression == BiRle8 ? value : ((i & 1) ? value & 15 : value >> 4));
+        } else if (value == 0) {
+            x = 0;
+            ++y;
+        } else if (value == 1) {
+            break;
+        } else if (value == 2) {
+            x += r.u8();
+            y += r.u8();
+        } else {
+            const int bytes = h.compression == BiRle8 ? value : (value + 1) / 2;
+            const QByteArrayView run = r.bytes(bytes + (bytes & 1));
+            if (!r.ok())
+                return false;
+            for (int i = 0; i < value; ++i) {
+                const auto byte = quint8(run[h.compression == BiRle8 ? i : i / 2]);
+                put(h.compression == BiRle8 ? byte : ((i & 1) ? byte & 15 : byte >> 4));
+            }
+        }
+        if (y >= hgt)
+            break;
+    }
+    return true;
+}
+
+} // namespace
+
+DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, DibAlpha alpha,
+                    const QList<QRgb> &palette, DibResult &out)
+{
+    ByteReader r(info);
+    Header h;
+    if (!readHeader(r, usage, h))
+        return DibStatus::Malformed;
+    const bool bottomUp = h.height > 0;
+    const qint64 width = h.width, height = h.height < 0 ? -h.height : h.height;
+    if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide ||
+        width * height > kMaxBitmapPixels)
+        return DibStatus::Malformed;
+    out.bottomUp = bottomUp;
+
+    if (h.compression == BiJpeg || h.compression == BiPng) {
+        QByteArray copy = bits.toByteArray();
+        QBuffer buffer(&copy);
+        QImageReader reader(&buffer, h.compression == BiPng ? "png" : "jpeg");
+        const QSize s = reader.size();
+        if (!s.isValid() || s.width() > kMaxBitmapSide || s.height() > kMaxBitmapSide ||
+            qint64(s.width()) * s.height() > kMaxBitmapPixels)
+            return DibStatus::Unsupported;
+        QImage img = reader.read();
+        if (img.isNull())
+            return DibStatus::Unsupported;
+        out.image = img.convertToFormat(QImage::Format_ARGB32);
+        out.bottomUp = false;
+        return DibStatus::Ok;
+    }
+
+    const int bpp = h.bpp;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+        return DibStatus::Unsupported;
+    const qsizetype tableBytes = h.tableEntries * h.entrySize;
+    if (bpp <= 8 && h.tableOffset + tableBytes > info.size())
+        return DibStatus::Malformed;
+    const QList<QRgb> table = readTable(info, h, palette);
+
+    QImage img(int(width), int(height),
+               alpha == DibAlpha::Premultiplied ? QImage::Format_ARGB32_Premultiplied
+                                                : QImage::Format_ARGB32);
+    if (img.isNull())
+        return DibStatus::Unsupported;
+
+    if (h.compression == BiRle8 || h.compression == BiRle4) {
+        if ((h.compression == BiRle8) != (bpp == 8) || (h.compression == BiRle4) != (bpp == 4))
+            return DibStatus::Malformed;
+        if (!decodeRle(bits, h, table, img))
+            return DibStatus::Malformed;
+        out.image = img;
+        out.bottomUp = false;
+        return DibStatus::Ok;
+    }
+    if (h.compression != BiRgb && h.compression != BiBitfields)
+        return DibStatus::Unsupported;
+
+    const qint64 stride = ((width * bpp + 31) / 32) * 4;
+    if (stride * height > bits.size())
+        return DibStatus::Malformed;
+
+    quint32 masks[4] = {h.masks[0], h.masks[1], h.masks[2], h.masks[3]};
+    if (h.compression == BiRgb || (!masks[0] && !masks[1] && !masks[2])) {
+        if (bpp == 16) {
+            masks[0] = 0x7c00;
+            masks[1] = 0x03e0;
+            masks[2] = 0x001f;
+        } else {
+            masks[0] = 0xff0000;
+            masks[1] = 0x00ff00;
+            masks[2] = 0x0000ff;
+        }
+        masks[3] = 0;
+    }
+    const Channel red(masks[0]), green(masks[1]), blue(masks[2]), alphaChannel(masks[3]);
+
+    const auto *src = reinterpret_cast<const uchar *>(bits.data());
+    for (qint64 row = 0; row < height; ++row) {
+        const uchar *line = src + row * stride;
+        auto *dst = reinterpret_cast<QRgb *>(img.scanLine(int(bottomUp ? height - 1 - row : row)));
+        for (qint64 x = 0; x < width; ++x) {
+            switch (bpp) {
+            case 1:
+                dst[x] = table[(line[x / 8] >> (7 - x % 8)) & 1];
+                break;
+            case 4:
+                dst[x] = table[(line[x / 2] >> ((x % 2) ? 0 : 4)) & 15];
+                break;
+            case 8:
+                dst[x] = table[line[x]];
+                break;
+            case 24:
+                dst[x] = qRgb(line[x * 3 + 2], line[x * 3 + 1], line[x * 3]);
+                break;
+            case 16:
+            case 32: {
+                const quint32 px = bpp == 16 ? quint32(line[x * 2] | (line[x * 2 + 1] << 8))
+                                             : qFromLittleEndian<quint32>(line + x * 4);
+                if (bpp == 32 && h.compression == BiRgb) {
+                    dst[x] = alpha == DibAlpha::Premultiplied ? px : (px | 0xff000000u);
+                } else {
+                    const int a =
+                        alpha == DibAlpha::Premultiplied ? alphaChannel.value(px, 255) : 255;
+                    dst[x] = qRgba(red.value(px, 0), green.value(px, 0), blue.value(px, 0), a);
+                }
+                break;
+            }
+            }
+        }
+    }
+    if (alpha == DibAlpha::Premultiplied) {
+        // Unpremultiplied channels above their alpha would wrap; clamp them.
+        for (int y = 0; y < img.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+            for (int x = 0; x < img.width(); ++x) {
+                const int a = qAlpha(line[x]);
+                line[x] = qRgba(std::min(qRed(line[x]), a), std::min(qGreen(line[x]), a),
+                                std::min(qBlue(line[x]), a), a);
+            }
+        }
+    }
+    out.image = img;
+    out.bottomUp = bottomUp;
+    return DibStatus::Ok;
+}
+
+DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb> &palette,
+                          DibResult &out)
+{
+    ByteReader r(packed);
+    Header h;
+    if (!readHeader(r, usage, h))
+        return DibStatus::Malformed;
+    const qsizetype infoSize = h.tableOffset + h.tableEntries * h.entrySize;
+    if (infoSize > packed.size())
+        return DibStatus::Malformed;
+    return decodeDib(packed.first(infoSize), packed.sliced(infoSize), usage, DibAlpha::Ignore,
+                     palette, out);
+}
+
+} // namespace metafile::detail

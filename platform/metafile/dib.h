@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QImage>
+#include <QList>
+#include <optional>
+
+namespace metafile::detail {
+
+enum class DibAlpha
+{
+    Ignore,        // 32-bit pixels are opaque whatever their fourth byte says
+    Premultiplied, // 32-bit pixels carry premultiplied alpha (alpha blending)
+};
+
+struct DibResult
+{
+    QImage image;
+    bool bottomUp = true;
+};
+
+// The outcome of reading a device-independent bitmap: malformed data fails the picture, an
+// unsupported encoding merely skips the drawing.
+enum class DibStatus
+{
+    Ok,
+    Malformed,
+    Unsupported
+};
+
+// Decodes a bitmap described by its info block (header and colour table) and its pixel bits.
+// `palette` resolves colour tables of palette indices (usage DIB_PAL_COLORS).
+DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, DibAlpha alpha,
+                    const QList<QRgb> &palette, DibResult &out);
+
+// Decodes a packed bitmap (info block directly followed by the bits), as WMF records store it.
+DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb> &palette,
+                          DibResult &out);
+
+inline constexpr int kMaxBitmapSide = 32768;
+inline constexpr qint64 kMaxBitmapPixels = 32 * 1024 * 1024;
+
+} // namespace metafile::detail

@@ -1,0 +1,74 @@
+#include "metafile.h"
+
+#include "bytereader.h"
+#include "players.h"
+
+#include <cmath>
+
+namespace metafile {
+
+using namespace detail;
+
+Format detect(QByteArrayView data)
+{
+    ByteReader r(data);
+    const quint32 first = r.u32();
+    if (!r.ok())
+        return Format::None;
+    if (first == 0x9AC6CDD7u)
+        return data.size() >= 22 + 18 ? Format::PlaceableWmf : Format::None;
+    if (first == 1 && data.size() >= 88) {
+        r.seek(40);
+        if (r.u32() == 0x464D4520u) // " EMF"
+            return Format::Emf;
+    }
+    r.seek(0);
+    const quint16 type = r.u16();
+    const quint16 headerSize = r.u16();
+    if (r.ok() && data.size() >= 18 && (type == 1 || type == 2) && headerSize == 9)
+        return Format::Wmf;
+    return Format::None;
+}
+
+std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio)
+{
+    if (!std::isfinite(devicePixelRatio) || devicePixelRatio <= 0 || devicePixelRatio > 16)
+        return std::nullopt;
+    std::optional<Picture> picture;
+    switch (detect(data)) {
+    case Format::Wmf:
+    case Format::PlaceableWmf:
+        picture = renderWmf(data, devicePixelRatio);
+        break;
+    case Format::Emf:
+        picture = renderEmf(data, devicePixelRatio);
+        break;
+    case Format::None:
+        break;
+    }
+    // Set only now: a painter on an image with a ratio would scale everything by it.
+    if (picture)
+        picture->image.setDevicePixelRatio(devicePixelRatio);
+    return picture;
+}
+
+namespace detail {
+
+QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio)
+{
+    if (!(twips.width() > 0) || !(twips.height() > 0))
+        return {};
+    const qreal w = std::round(std::round(twips.width() / 15) * devicePixelRatio);
+    const qreal h = std::round(std::round(twips.height() / 15) * devicePixelRatio);
+    if (!(w >= 1 && h >= 1 && w <= kMaxImageSide && h <= kMaxImageSide) ||
+        w * h * 4 > qreal(kMaxImageBytes))
+        return {};
+    QImage image(int(w), int(h), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return {};
+    image.fill(Qt::transparent);
+    return image;
+}
+
+} // namespace detail
+} // namespace metafile

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QImage>
+#include <QSize>
+#include <optional>
+
+// Windows metafile player: reads WMF (plain and placeable) and EMF pictures and plays their
+// records onto a QPainter at the picture's natural size.
+namespace metafile {
+
+enum class Format
+{
+    None,
+    Wmf,
+    PlaceableWmf,
+    Emf
+};
+
+// Recognises a metafile by content (placeable key 0x9AC6CDD7; plain WMF header type 1/2 with
+// header size 9 words; EMF: record type 1 and " EMF" signature at offset 40).
+Format detect(QByteArrayView data);
+
+struct Picture
+{
+    QImage image;    // ARGB32_Premultiplied, transparent where nothing was drawn
+    QSize sizeTwips; // natural size in twips (1 px = 15 twips at 96 dpi)
+};
+
+// Plays the metafile at its natural size times devicePixelRatio (image.devicePixelRatio() set
+// accordingly). Returns std::nullopt for anything malformed or unsupported as a whole.
+std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio = 1.0);
+
+} // namespace metafile

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "metafile.h"
+
+#include <QSize>
+
+namespace metafile::detail {
+
+inline constexpr int kMaxImageSide = 16384;
+inline constexpr qint64 kMaxImageBytes = qint64(128) * 1024 * 1024;
+inline constexpr qint64 kMaxRecords = 1000000;
+
+// The image a picture of `twips` plays into, or a null image when it is empty or too large.
+QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio);
+
+std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio);
+std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio);
+
+} // namespace metafile::detail
