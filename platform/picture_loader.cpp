@@ -14,6 +14,50 @@ namespace platform {
 
 namespace {
 
+quint32 littleEndian(const QByteArray &bytes, qsizetype at, int size)
+{
+    quint32 value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = (value << 8) | quint8(bytes[at + i]);
+    return value;
+}
+
+// Qt's readers decode a cut-off BMP or JPEG without complaint and fill the missing part with
+// grey; such a file is no picture to us. A cut-off PNG already fails in its reader.
+bool looksComplete(const QByteArray &format, const QByteArray &bytes)
+{
+    if (format == "jpeg" || format == "jpg") {
+        // The end-of-image marker must follow the last scan (a thumbnail's marker comes before).
+        const qsizetype lastScan = bytes.lastIndexOf("\xff\xda");
+        return lastScan >= 0 && bytes.indexOf("\xff\xd9", lastScan) > lastScan;
+    }
+    if (format == "bmp") {
+        // Uncompressed pixels have a size known from the header; compressed ones are left to Qt.
+        if (bytes.size() < 26)
+            return false;
+        const qint64 pixelsAt = littleEndian(bytes, 10, 4);
+        const quint32 headerSize = littleEndian(bytes, 14, 4);
+        qint64 width = 0, height = 0, bitsPerPixel = 0;
+        if (headerSize == 12) {
+            width = qint16(littleEndian(bytes, 18, 2));
+            height = qint16(littleEndian(bytes, 20, 2));
+            bitsPerPixel = littleEndian(bytes, 24, 2);
+        } else if (headerSize >= 40 && bytes.size() >= 34) {
+            const quint32 compression = littleEndian(bytes, 30, 4);
+            if (compression != 0 && compression != 3 && compression != 6)
+                return true;
+            width = qint32(littleEndian(bytes, 18, 4));
+            height = qint32(littleEndian(bytes, 22, 4));
+            bitsPerPixel = littleEndian(bytes, 28, 2);
+        } else {
+            return true;
+        }
+        const qint64 stride = (qAbs(width) * bitsPerPixel + 31) / 32 * 4;
+        return bytes.size() >= pixelsAt + stride * qAbs(height);
+    }
+    return true;
+}
+
 std::optional<Picture> decodeBitmap(const QByteArray &bytes)
 {
     QBuffer buffer;
@@ -23,7 +67,7 @@ std::optional<Picture> decodeBitmap(const QByteArray &bytes)
     reader.setDecideFormatFromContent(true);
     // Only the formats a sign or signboard may be; this also keeps odd plugins out of the way.
     static const QList<QByteArray> accepted = {"bmp", "gif", "jpeg", "jpg", "png", "ico", "cur"};
-    if (!accepted.contains(reader.format()))
+    if (!accepted.contains(reader.format()) || !looksComplete(reader.format(), bytes))
         return std::nullopt;
     QImage image = reader.read();
     if (image.isNull())

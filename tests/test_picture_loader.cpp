@@ -1,0 +1,156 @@
+#include "platform/picture_loader.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+using platform::loadPicture;
+
+namespace {
+
+// A picture with some detail, so that a cut-off file really misses part of its data.
+QImage patterned(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, random.generate() | 0xff000000u);
+    return image;
+}
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+} // namespace
+
+class TestPictureLoader : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString write(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void emptyPathGivesTheEmptyPicture()
+    {
+        const auto picture = loadPicture(QString());
+        QVERIFY(picture.has_value());
+        QVERIFY(picture->isEmpty());
+        QVERIFY(picture->sizeTwips.isEmpty());
+    }
+
+    void loadsByContent_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("format");
+        QTest::newRow("bmp") << "a.bmp" << QByteArray("BMP");
+        QTest::newRow("jpeg named .jpg") << "b.jpg" << QByteArray("JPEG");
+        QTest::newRow("png named .bmp") << "d.bmp" << QByteArray("PNG");
+        QTest::newRow("bmp without extension") << "e" << QByteArray("BMP");
+    }
+    void loadsByContent()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, format);
+        const QImage source = patterned(37, 21);
+        const QByteArray bytes = encoded(source, format.constData());
+        QVERIFY(!bytes.isEmpty());
+        const auto picture = loadPicture(write(name, bytes));
+        QVERIFY(picture.has_value());
+        QCOMPARE(picture->image.size(), QSize(37, 21));
+        // One bitmap pixel is 15 twips.
+        QCOMPARE(picture->sizeTwips, QSize(37 * 15, 21 * 15));
+        if (format != "JPEG")
+            QCOMPARE(picture->image.pixel(5, 3), source.pixel(5, 3));
+    }
+
+    void gif()
+    {
+        // Qt writes no GIF; a 1 x 1 one by hand.
+        static const char bytes[] = "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00"
+                                    ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
+        const auto picture = loadPicture(write("g.gif", QByteArray(bytes, sizeof bytes - 1)));
+        QVERIFY(picture.has_value());
+        QCOMPARE(picture->sizeTwips, QSize(15, 15));
+    }
+
+    void badFilesFail_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        const QImage source = patterned(64, 48);
+        const auto half = [](const QByteArray &b) { return b.left(b.size() / 2); };
+        QTest::newRow("truncated png") << "t.png" << half(encoded(source, "PNG"));
+        QTest::newRow("truncated jpeg") << "t.jpg" << half(encoded(source, "JPEG"));
+        QTest::newRow("truncated bmp") << "t.bmp" << half(encoded(source, "BMP"));
+        QTest::newRow("bmp header only") << "h.bmp" << encoded(source, "BMP").left(54);
+        QTest::newRow("empty file") << "empty.bmp" << QByteArray();
+        QTest::newRow("text named .jpg") << "text.jpg" << QByteArray("not a picture at all\n");
+        QTest::newRow("zeros named .gif") << "zero.gif" << QByteArray(4096, '\0');
+    }
+    void badFilesFail()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!loadPicture(write(name, bytes)).has_value());
+    }
+
+    void missingFileFails() { QVERIFY(!loadPicture(m_dir.filePath("none.bmp")).has_value()); }
+
+    void directoryFails()
+    {
+        QVERIFY(QDir(m_dir.path()).mkpath("folder.bmp"));
+        QVERIFY(!loadPicture(m_dir.filePath("folder.bmp")).has_value());
+    }
+
+    void fifoFailsAtOnce()
+    {
+#ifdef Q_OS_UNIX
+        // Opening a FIFO with no writer would block for ever; the loader must not even try.
+        const QString path = m_dir.filePath("pipe.bmp");
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QVERIFY(!loadPicture(path).has_value());
+#else
+        QSKIP("no FIFOs here");
+#endif
+    }
+
+    void fileOverTheLimitFails()
+    {
+        // A valid picture at the front, then a sparse tail beyond the limit: cheap to make, and
+        // only the size can be what rejects it.
+        const QString path = write("huge.bmp", encoded(patterned(8, 8), "BMP"));
+        QVERIFY(loadPicture(path).has_value());
+        QFile file(path);
+        QVERIFY(file.resize(platform::kMaxPictureFileBytes + 1));
+        QVERIFY(!loadPicture(path).has_value());
+    }
+};
+
+QTEST_MAIN(TestPictureLoader)
+#include "test_picture_loader.moc"
