@@ -258,10 +258,9 @@ void Canvas::applyClip()
 {
     if (m_clipApplied)
         return;
-    if (m_dc.clip)
-        m_painter.setClipRegion(*m_dc.clip);
-    else
-        m_painter.setClipping(false);
+    // Qt 6.4 ignores a complex clip region set after setClipping(false), so "no clip" is the
+    // whole image instead.
+    m_painter.setClipRegion(m_dc.clip ? *m_dc.clip : imageRect());
     m_clipApplied = true;
 }
 
