@@ -158,11 +158,11 @@ void frmSet::buildSignController()
             if (index <= 9) {
                 button->setFont(japaneseFont(true, 12));
             } else {
-                button->setStyleSheet(
-                    QStringLiteral("QPushButton { background: rgb(255,128,0); color: black;"
-                                   " border: 1px solid rgb(128,64,0); }"
-                                   "QPushButton:pressed { background: rgb(200,100,0); }"
-                                   "QPushButton:focus { border: 1px dotted black; }"));
+                // Orange keys; a palette keeps the platform's button drawing.
+                QPalette orange = button->palette();
+                orange.setColor(QPalette::Button, kSignOrange);
+                orange.setColor(QPalette::ButtonText, Qt::black);
+                button->setPalette(orange);
             }
             connect(button, &QPushButton::clicked, this, [this, index] { Command2_Click(index); });
             Command2[std::size_t(index)] = button;

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian packages a task needs, only those missing. Usage: packages.sh run|test
+set -eu
+
+run_packages="cmake g++ ninja-build qt6-base-dev libasound2-dev fonts-ipafont-gothic"
+test_packages="$run_packages xvfb xauth openbox xdotool x11-utils imagemagick clang libclang-rt-14-dev alsa-utils"
+
+case "${1:-run}" in
+run) wanted=$run_packages ;;
+test) wanted=$test_packages ;;
+*) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=""
+for package in $wanted; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+
+# Root installs directly; anyone else through sudo.
+if [ "$(id -u)" -eq 0 ]; then as_root=""; else as_root="sudo"; fi
+echo "Installing:$missing"
+$as_root apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -qq --no-install-recommends $missing
