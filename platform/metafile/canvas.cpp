@@ -918,7 +918,9 @@ void Canvas::text(QPointF reference, const QString &str, const QList<qreal> &dx,
     if (f.width != 0) {
         const qreal average = QFontMetricsF(font, &m_image).averageCharWidth();
         if (average > 0)
-            font.setStretch(std::clamp(qRound(100 * std::abs(f.width) * sx / average), 1, 4000));
+            font.setStretch(std::clamp(
+                int(std::min<qreal>(100 * std::abs(qreal(f.width)) * sx / average, 4000) + 0.5), 1,
+                4000));
     }
     const QFontMetricsF fm(font, &m_image);
 

@@ -91,6 +91,34 @@ const quint32 kRed = rgb(255, 0, 0);
 const quint32 kGreen = rgb(0, 255, 0);
 const quint32 kBlue = rgb(0, 0, 255);
 
+// Text in a 20 px IPA Gothic font, blue, drawn at (100,50) of a 200x100 picture.
+QByteArray emfText(int align, const QString &text, int escapement, qint64 width = 0)
+{
+    QByteArray font = dwords({1, -20, width, escapement, 0, 400}) + QByteArray(8, 0);
+    QByteArray face(64, '\0');
+    const QString name = QStringLiteral("IPAGothic");
+    for (int i = 0; i < name.size(); ++i)
+        face[2 * i] = char(name[i].unicode());
+    font += face;
+    QByteArray chars;
+    for (QChar ch : text)
+        put16(chars, ch.unicode());
+    while (chars.size() % 4)
+        chars.append('\0');
+    // bounds, mode, scales, reference, count, string offset, options, rect, dx offset
+    const int offString = 8 + 16 + 12 + 8 + 4 + 4 + 4 + 16 + 4;
+    QByteArray rec = rect(0, 0, 0, 0) + dwords({1, 0, 0, 100, 50, text.size(), offString, 0}) +
+                     rect(0, 0, 0, 0) + dwords({0}) + chars;
+    return EmfBuilder(QSize(200, 100))
+        .record(EmrExtCreateFontIndirectW, font)
+        .record(EmrSelectObject, {1})
+        .record(EmrSetTextColor, {kBlue})
+        .record(EmrSetBkMode, {1})
+        .record(EmrSetTextAlign, {align})
+        .record(EmrExtTextOutW, rec)
+        .finish();
+}
+
 // The bounding box of pixels that are not transparent.
 QRect inkBox(const QImage &img)
 {
@@ -488,35 +516,10 @@ void TestMetafile::textAlignment_data()
     QTest::newRow("wmf ansi text")
         << wmf(0, 0, "Sign", "DejaVu Sans") << QRect(99, 49, 60, 26) << QPoint(110, 60);
 
-    auto emf = [](int align, const QString &text, int escapement) {
-        QByteArray font = dwords({1, -20, 0, escapement, 0, 400}) + QByteArray(8, 0);
-        QByteArray face(64, '\0');
-        const QString name = QStringLiteral("IPAGothic");
-        for (int i = 0; i < name.size(); ++i)
-            face[2 * i] = char(name[i].unicode());
-        font += face;
-        QByteArray chars;
-        for (QChar ch : text)
-            put16(chars, ch.unicode());
-        while (chars.size() % 4)
-            chars.append('\0');
-        // bounds, mode, scales, reference, count, string offset, options, rect, dx offset
-        const int offString = 8 + 16 + 12 + 8 + 4 + 4 + 4 + 16 + 4;
-        QByteArray rec = rect(0, 0, 0, 0) + dwords({1, 0, 0, 100, 50, text.size(), offString, 0}) +
-                         rect(0, 0, 0, 0) + dwords({0}) + chars;
-        return EmfBuilder(QSize(200, 100))
-            .record(EmrExtCreateFontIndirectW, font)
-            .record(EmrSelectObject, {1})
-            .record(EmrSetTextColor, {kBlue})
-            .record(EmrSetBkMode, {1})
-            .record(EmrSetTextAlign, {align})
-            .record(EmrExtTextOutW, rec)
-            .finish();
-    };
-    QTest::newRow("emf top left") << emf(0, QStringLiteral("テスト"), 0) << QRect(99, 49, 70, 26)
-                                  << QPoint(110, 60);
+    QTest::newRow("emf top left") << emfText(0, QStringLiteral("テスト"), 0)
+                                  << QRect(99, 49, 70, 26) << QPoint(110, 60);
     QTest::newRow("emf rotated 90")
-        << emf(0, QStringLiteral("テスト"), 900) << QRect(99, -20, 26, 71) << QPoint(110, 40);
+        << emfText(0, QStringLiteral("テスト"), 900) << QRect(99, -20, 26, 71) << QPoint(110, 40);
 }
 
 void TestMetafile::textAlignment()
@@ -758,6 +761,9 @@ void TestMetafile::absurdButValid_data()
     QTest::newRow("restore without save") << emf({{EmrRestoreDc, dwords({-1})}});
     QTest::newRow("select missing object") << emf({{EmrSelectObject, dwords({60000})}});
     QTest::newRow("unknown record") << emf({{0x7777, dwords({1, 2, 3})}});
+    QTest::newRow("huge font width") << emfText(0, QStringLiteral("Sign"), 0, 2000000000);
+    QTest::newRow("huge font width, negative")
+        << emfText(0, QStringLiteral("Sign"), 0, -2000000000);
 }
 
 void TestMetafile::absurdButValid()

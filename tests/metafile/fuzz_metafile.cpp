@@ -1,0 +1,20 @@
+// libFuzzer entry: any bytes go to the player, which must fail cleanly or draw.
+#include "metafile.h"
+
+#include <QGuiApplication>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    metafile::render(QByteArrayView(reinterpret_cast<const char *>(data), qsizetype(size)));
+    return 0;
+}
