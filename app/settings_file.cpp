@@ -75,11 +75,12 @@ void Form1::LoadIni()
 {
     const QString besideExecutable = settingsFilePath();
     // An installed program keeps its settings in the user's configuration folder instead; the
-    // newer of the two wins when both exist.
+    // newer of the two wins when both exist. A folder in the way beside the executable is what
+    // sent the last save there, so it does not count.
     QString path = besideExecutable;
     const QString inConfig = configFolderPath(QFileInfo(besideExecutable).fileName());
-    if (!inConfig.isEmpty() && QFileInfo::exists(inConfig) &&
-        (!QFileInfo::exists(besideExecutable) ||
+    if (!inConfig.isEmpty() && QFileInfo(inConfig).isFile() &&
+        (!QFileInfo(besideExecutable).isFile() ||
          QFileInfo(inConfig).lastModified() > QFileInfo(besideExecutable).lastModified()))
         path = inConfig;
 
