@@ -83,10 +83,15 @@ frmShowVersion::frmShowVersion(Form1 &form)
     Label5->setPalette(linkPalette);
     Label5->setCursor(Qt::PointingHandCursor);
     Label5->installEventFilter(this);
+    Image1->setAccessibleName(QStringLiteral("ロルモのアイコン"));
+    Label5->setAccessibleName(Label5->text());
+    Label5->setAccessibleDescription(QStringLiteral("ラクトHPをブラウザーで開きます。"));
+    Label4->setAccessibleName(QStringLiteral("区切り線"));
 
     Command1 = new QPushButton(QStringLiteral("OK"), this);
     placeTwips(Command1, {3570, 2940, 1230, 345});
     Command1->setAutoDefault(false);
+    Command1->setAccessibleDescription(QStringLiteral("バージョン情報を閉じます。"));
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 
     Form_Load();

@@ -21,6 +21,16 @@ const QColor kSpeedText(255, 192, 128);
 const QColor kSignOrange(255, 128, 0);
 const QColor kOptionGrey(224, 224, 224);
 
+const QString kSpeedDescription =
+    QStringLiteral("一歩ごとの待ち時間。大きいほど扉はゆっくり動きます（1 から 30000）。");
+
+void describe(QWidget *widget, const QString &name, const QString &description)
+{
+    widget->setAccessibleName(name);
+    if (!description.isEmpty())
+        widget->setAccessibleDescription(description);
+}
+
 void paintBackground(QWidget *widget, const QColor &colour)
 {
     QPalette palette = widget->palette();
@@ -42,14 +52,16 @@ QLabel *speedLabel(QWidget *parent, const TwipRect &rect)
 }
 
 QPushButton *doorToggle(QWidget *parent, const TwipRect &rect, const QString &picture,
-                        const QString &name)
+                        const QString &name, const QString &description)
 {
     auto *toggle = new QPushButton(parent);
     placeTwips(toggle, rect);
     toggle->setCheckable(true);
     toggle->setIcon(QIcon(QPixmap::fromImage(ownPicture(picture).image)));
     toggle->setIconSize({50, 20});
+    // The toggle shows only a picture: a screen reader needs its words.
     toggle->setAccessibleName(name);
+    toggle->setAccessibleDescription(description);
     return toggle;
 }
 
@@ -83,6 +95,7 @@ frmSet::frmSet(Form1 &form)
 
     Command3 = new QPushButton(QStringLiteral("バージョン情報"), this);
     placeTwips(Command3, {720, 2145, 1515, 360});
+    describe(Command3, Command3->text(), QStringLiteral("ロルモのバージョン情報を開きます。"));
     connect(Command3, &QPushButton::clicked, this, [this] { m_form.MnuHelpVer_Click(); });
 
     setTabOrder();
@@ -96,13 +109,20 @@ void frmSet::buildDoorArea()
     paintBackground(FrameA, Qt::black);
 
     Check1 = doorToggle(FrameA, {75, 165, 735, 510}, QStringLiteral("toggle_front"),
-                        QStringLiteral("前扉"));
+                        QStringLiteral("前扉"),
+                        QStringLiteral("前扉を開けます。もう一度押すと閉めます。"));
     HScroll1 = speedBar(FrameA, {855, 195, 1260, 240}, 6000);
     lblMaeSpeed = speedLabel(FrameA, {885, 450, 1215, 240});
     Check2 = doorToggle(FrameA, {60, 840, 735, 525}, QStringLiteral("toggle_middle"),
-                        QStringLiteral("中扉"));
+                        QStringLiteral("中扉"),
+                        QStringLiteral("ドアの音のあと中扉を開けます。もう一度押すと閉めます。"));
     HScroll2 = speedBar(FrameA, {840, 840, 1230, 240}, 10000);
     lblNakaSpeed = speedLabel(FrameA, {870, 1110, 1200, 240});
+    describe(FrameA, QStringLiteral("扉"), QString());
+    describe(HScroll1, QStringLiteral("前扉の速度"), kSpeedDescription);
+    describe(HScroll2, QStringLiteral("中扉の速度"), kSpeedDescription);
+    describe(lblMaeSpeed, QStringLiteral("前扉の速度の値"), QString());
+    describe(lblNakaSpeed, QStringLiteral("中扉の速度の値"), QString());
 
     // The middle-door choice is stored with the settings but never shown.
     Frame2 = new QGroupBox(QStringLiteral("中扉動作"), FrameA);
@@ -118,6 +138,7 @@ void frmSet::buildDoorArea()
         paintBackground(Option1[i], kOptionGrey);
     }
     Option1[0]->setChecked(true);
+    describe(Frame2, QStringLiteral("中扉動作"), QString());
     Frame2->hide();
 
     connect(Check1, &QPushButton::clicked, this, [this] { m_form.Check1_Click(); });
@@ -141,6 +162,9 @@ void frmSet::buildSignController()
     Label1->setAutoFillBackground(true);
     Label1->setFont(japaneseFont(false, 14.25));
     Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    describe(Frame1, QStringLiteral("方向幕"), QString());
+    describe(Label1, QStringLiteral("方向幕コード"),
+             QStringLiteral("表示する方向幕の番号。0 がフォルダーの最初の画像です。"));
 
     // A telephone-style block: 7 8 9 / 4 5 6 / 1 2 3 / 0 C 設定.
     const std::array<int, 3> columns = {75, 570, 1065};
@@ -164,6 +188,14 @@ void frmSet::buildSignController()
                 orange.setColor(QPalette::ButtonText, Qt::black);
                 button->setPalette(orange);
             }
+            if (index == 10)
+                describe(button, QStringLiteral("クリア"),
+                         QStringLiteral("方向幕コードを消します。"));
+            else if (index == 11)
+                describe(button, QStringLiteral("設定"),
+                         QStringLiteral("方向幕コードの番号の画像を方向幕に表示します。"));
+            else
+                describe(button, caption, QStringLiteral("方向幕コードに数字を加えます。"));
             connect(button, &QPushButton::clicked, this, [this, index] { Command2_Click(index); });
             Command2[std::size_t(index)] = button;
         }
@@ -171,6 +203,8 @@ void frmSet::buildSignController()
 
     Command1 = new QPushButton(QStringLiteral("方向幕フォルダー"), Frame1);
     placeTwips(Command1, {75, 2190, 1530, 270});
+    describe(Command1, Command1->text(),
+             QStringLiteral("方向幕の画像があるフォルダーを選びます。"));
     connect(Command1, &QPushButton::clicked, this, [this] { m_form.MnuEditHkPic_Click(); });
 }
 

@@ -37,6 +37,12 @@ frmBrowseDir::frmBrowseDir(Form1 &form)
     Command2[1] = new QPushButton(QStringLiteral("キャンセル"), this);
     placeTwips(Command2[1], {5520, 825, 1230, 345});
     Label1->setBuddy(Text1);
+    Text1->setAccessibleName(QStringLiteral("方向幕フォルダーの位置"));
+    Text1->setAccessibleDescription(QStringLiteral("方向幕の画像があるフォルダーのパス"));
+    Command1->setAccessibleName(QStringLiteral("参照"));
+    Command1->setAccessibleDescription(QStringLiteral("フォルダーを選ぶ画面を開きます。"));
+    Command2[0]->setAccessibleDescription(QStringLiteral("このフォルダーを方向幕に使います。"));
+    Command2[1]->setAccessibleDescription(QStringLiteral("何も変えずに閉じます。"));
 
     // Neither Enter nor Escape presses a button here.
     for (QPushButton *button : {Command1, Command2[0], Command2[1]}) {
