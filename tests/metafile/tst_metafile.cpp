@@ -1,7 +1,7 @@
 // Hand-built WMF and EMF pictures checked pixel by pixel.
 #include "builders.h"
-#include "metafile.h"
-#include "text.h"
+#include "platform/metafile/metafile.h"
+#include "platform/metafile/text.h"
 
 #include <QRandomGenerator>
 #include <QTest>
