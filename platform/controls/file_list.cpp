@@ -9,6 +9,8 @@
 
 #ifdef Q_OS_UNIX
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -42,18 +44,51 @@ struct PatternMatcher
     }
 };
 
-QString describeFolderError(const QString &folder)
-{
 #ifdef Q_OS_UNIX
-    if (DIR *dir = ::opendir(QFile::encodeName(folder).constData())) {
-        ::closedir(dir);
-        return {};
+// Reads the folder with readdir: the entry's type comes with its name, so only names that match
+// and whose type the file system does not tell (or that are links) need a stat. Returns the
+// platform's description of a failure to open the folder.
+QString readFolder(const QString &folder, const PatternMatcher &matcher, QStringList &names)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    const int fd = ::dirfd(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        // Hidden dot-files, "." and "..".
+        if (entry->d_name[0] == '.')
+            continue;
+        if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            continue;
+        QString name = QFile::decodeName(entry->d_name);
+        if (!matcher.matches(name))
+            continue;
+        if (entry->d_type != DT_REG) {
+            // Links count when they lead to a regular file.
+            struct stat status;
+            if (::fstatat(fd, entry->d_name, &status, 0) != 0 || !S_ISREG(status.st_mode))
+                continue;
+        }
+        names << std::move(name);
     }
-    return QString::fromLocal8Bit(std::strerror(errno));
-#else
-    return QDir(folder).isReadable() ? QString() : QStringLiteral("Access denied");
-#endif
+    ::closedir(dir);
+    return {};
 }
+#else
+QString readFolder(const QString &folder, const PatternMatcher &matcher, QStringList &names)
+{
+    if (!QDir(folder).isReadable())
+        return QStringLiteral("Access denied");
+    // Files only: no folders, no hidden files, no devices.
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        QString name = it.nextFileInfo().fileName();
+        if (matcher.matches(name))
+            names << std::move(name);
+    }
+    return {};
+}
+#endif
 
 } // namespace
 
@@ -64,18 +99,13 @@ FileList::Result FileList::setPath(const QString &folder)
     const QFileInfo info(folder);
     if (folder.isEmpty() || !info.isDir())
         return {Failure::PathNotFound, QStringLiteral("Path not found")};
-    if (const QString error = describeFolderError(folder); !error.isEmpty())
-        return {Failure::Other, error};
 
+    // Regular files (or links to them) only: no folders, no hidden dot-files, no FIFOs, sockets
+    // or devices.
     const PatternMatcher matcher(m_pattern);
     QStringList names;
-    // Files only: no folders, no hidden dot-files, no FIFOs, sockets or devices.
-    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        const QString name = it.nextFileInfo().fileName();
-        if (matcher.matches(name))
-            names << name;
-    }
+    if (const QString error = readFolder(folder, matcher, names); !error.isEmpty())
+        return {Failure::Other, error};
     // Name order without regard to case; the exact name breaks ties so the order is stable.
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
         const int folded = a.compare(b, Qt::CaseInsensitive);
