@@ -11,6 +11,7 @@
 #include "resources/own_pictures.h"
 #include "sign/frm_browse_dir.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -200,9 +201,18 @@ void Form1::Form_Load()
     LoadIni();
     frmSet &settingsPanel = panel();
     m_services.windows->makeTopmost(&settingsPanel);
-    settingsPanel.show();
+    if (!m_panelWaitsForBus)
+        settingsPanel.show();
     setWindowTitle(QStringLiteral("ロルモ　-　") + executableName());
     Picture1->setFocus();
+}
+
+void Form1::startOnScreen()
+{
+    m_panelWaitsForBus = true;
+    Form_Load();
+    show();
+    activateWindow();
 }
 
 void Form1::setStepPacer(std::unique_ptr<StepPacer> pacer)
@@ -216,6 +226,15 @@ void Form1::presentStep()
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
+void Form1::resumeHeldInput()
+{
+    // The window system keeps the input held back during a movement aside and looks at it again
+    // only when the event loop is woken; without this a click made during the movement would
+    // wait for the next mouse move or key press.
+    if (auto *dispatcher = QCoreApplication::eventDispatcher())
+        dispatcher->wakeUp();
+}
+
 void Form1::Check1_Click()
 {
     frmSet &settingsPanel = panel();
@@ -224,6 +243,7 @@ void Form1::Check1_Click()
     doors::moveFrontDoor(
         open, door.twips().width, [&door](int width) { door.setWidth(width); },
         [&settingsPanel] { return settingsPanel.HScroll1->value(); }, *m_pacer);
+    resumeHeldInput();
 }
 
 void Form1::Check2_Click()
@@ -235,6 +255,7 @@ void Form1::Check2_Click()
     doors::moveMiddleDoor(
         open, [&leaf](int left) { leaf.setLeft(left); },
         [&settingsPanel] { return settingsPanel.HScroll2->value(); }, *m_pacer);
+    resumeHeldInput();
 }
 
 void Form1::HScroll1_Change()
@@ -330,6 +351,24 @@ void Form1::paintEvent(QPaintEvent *)
     painter.drawImage(QRectF(QPointF(0, 0), QSizeF(m_bus.sizeTwips) / kTwipsPerPixel), m_bus.image);
     for (const ShapeRect &shape : shpK_Waku)
         shape.paint(painter);
+    if (m_panelWaitsForBus) {
+        m_panelWaitsForBus = false;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!m_panel.exists())
+                    return;
+                if (m_panelAtDefaultPlace && frameGeometry().height() > height()) {
+                    m_panelAtDefaultPlace = false;
+                    placePanelBelowWindow();
+                }
+                // The bus keeps the keyboard focus.
+                panel().setAttribute(Qt::WA_ShowWithoutActivating);
+                panel().show();
+                panel().setAttribute(Qt::WA_ShowWithoutActivating, false);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void Form1::mousePressEvent(QMouseEvent *event)
@@ -347,7 +386,7 @@ bool Form1::event(QEvent *event)
 {
     // The frame's height is known only once the window system has framed the window; a panel
     // placed below the window by default moves to where it really belongs then.
-    if (m_panelAtDefaultPlace && isVisible()) {
+    if (m_panelAtDefaultPlace && isVisible() && m_panel.exists() && panel().isVisible()) {
         if (frameGeometry().height() > height()) {
             m_panelAtDefaultPlace = false;
             if (m_panel.exists())

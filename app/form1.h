@@ -35,6 +35,10 @@ public:
 
     // Start-up, before the window is first shown: settings, panel, caption.
     void Form_Load();
+    // The program's own start: the start-up sequence, then the window shown and activated. The
+    // panel comes onto the screen right after the bus has been drawn, so the bus, the face of
+    // the program, is there first and the panel can be placed by the bus's real frame.
+    void startOnScreen();
 
     // Routines for the other windows.
     void Check1_Click();
@@ -110,6 +114,7 @@ private:
     void createSignboard();
     void createMenu();
     void presentStep();
+    void resumeHeldInput();
     void placePanelBelowWindow();
 
     platform::Services &m_services;
@@ -121,5 +126,6 @@ private:
     std::unique_ptr<DestinationSign> m_sign;
     std::unique_ptr<Signboard> m_signboard;
     bool m_panelAtDefaultPlace = false;
+    bool m_panelWaitsForBus = false;
     bool m_unloaded = false;
 };
