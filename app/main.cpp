@@ -17,8 +17,6 @@ int main(int argc, char *argv[])
     platform::Services services = platform::Services::real(QApplication::applicationFilePath());
     Form1 bus(services);
     QObject::connect(&bus, &Form1::programEnded, &application, &QApplication::quit);
-    bus.Form_Load();
-    bus.show();
-    bus.activateWindow();
+    bus.startOnScreen();
     return application.exec();
 }

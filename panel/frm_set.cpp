@@ -21,6 +21,7 @@ const QColor kSpeedText(255, 192, 128);
 const QColor kSignOrange(255, 128, 0);
 const QColor kOptionGrey(224, 224, 224);
 
+const QString kMiddleDoorChoice = QStringLiteral("中扉動作");
 const QString kSpeedDescription =
     QStringLiteral("一歩ごとの待ち時間。大きいほど扉はゆっくり動きます（1 から 30000）。");
 
@@ -125,7 +126,9 @@ void frmSet::buildDoorArea()
     describe(lblNakaSpeed, QStringLiteral("中扉の速度の値"), QString());
 
     // The middle-door choice is stored with the settings but never shown.
-    Frame2 = new QGroupBox(QStringLiteral("中扉動作"), FrameA);
+    // Its caption is set once the panel is on the screen: measuring it would load the fonts,
+    // which can wait until the bus has been drawn.
+    Frame2 = new QGroupBox(FrameA);
     placeTwips(Frame2, {60, 1410, 2085, 480});
     paintBackground(Frame2, kOptionGrey);
     const std::array<QString, 3> captions = {QStringLiteral("両方"), QStringLiteral("左"),
@@ -138,7 +141,7 @@ void frmSet::buildDoorArea()
         paintBackground(Option1[i], kOptionGrey);
     }
     Option1[0]->setChecked(true);
-    describe(Frame2, QStringLiteral("中扉動作"), QString());
+    describe(Frame2, kMiddleDoorChoice, QString());
     Frame2->hide();
 
     connect(Check1, &QPushButton::clicked, this, [this] { m_form.Check1_Click(); });
@@ -223,6 +226,13 @@ void frmSet::setTabOrder()
     chain(HScroll1);
     chain(Command3);
     chain(Command1);
+}
+
+void frmSet::showEvent(QShowEvent *event)
+{
+    if (Frame2->title().isEmpty())
+        Frame2->setTitle(kMiddleDoorChoice);
+    QWidget::showEvent(event);
 }
 
 void frmSet::Command2_Click(int index)

@@ -40,6 +40,9 @@ public:
     // The selected element of the middle-door choice: 0, 1 or 2.
     int selectedOption() const;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void buildDoorArea();
     void buildSignController();
