@@ -1,14 +1,13 @@
 #include "platform/sound.h"
-
-#include <mmsystem.h>
-#include <windows.h>
+#include "platform/win/winmm_play.h"
 
 namespace platform {
 
 void WinmmSound::playWave(const QByteArray &riffImage)
 {
-    // Synchronous, from memory, and no system sound in its place when it cannot be played.
-    sndPlaySoundA(riffImage.constData(), SND_MEMORY | SND_NODEFAULT);
+    if (riffImage.isEmpty())
+        return;
+    win::playWaveFromMemory(riffImage.constData());
 }
 
 } // namespace platform
