@@ -4,11 +4,16 @@ set -eu
 
 fail() {
     echo "FAIL: $*" >&2
+    if [ -s "$X11_WORK/app.log" ]; then
+        echo "--- the program's output:" >&2
+        tail -n 40 "$X11_WORK/app.log" >&2
+    fi
     exit 1
 }
 
 note() { echo "# $*"; }
 
+X11_TESTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 X11_WORK=$(mktemp -d "${TMPDIR:-/tmp}/rorumo-test.XXXXXX")
 APP_PID=
 x11_cleanup() {
@@ -49,7 +54,9 @@ install_app() {
 
 # Starts the program and waits for its two windows: BUS and PANEL hold their ids.
 start_app() {
-    ALSA_CONFIG_PATH="$X11_WORK/asound.conf" "$APP" >"$X11_WORK/app.log" 2>&1 &
+    # Under the sanitizers, leave out what system libraries keep for the process's life.
+    LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$X11_TESTS/../lsan.supp}" \
+        ALSA_CONFIG_PATH="$X11_WORK/asound.conf" "$APP" >"$X11_WORK/app.log" 2>&1 &
     APP_PID=$!
     PANEL=$(timeout 30 xdotool search --sync --onlyvisible --name '^設定パネル$' | head -n1) ||
         fail "the panel did not appear"
