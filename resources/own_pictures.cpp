@@ -6,7 +6,9 @@
 
 Picture ownPicture(const QString &name)
 {
-    const QImage normal(QStringLiteral(":/images/%1.png").arg(name));
+    QImage normal(QStringLiteral(":/images/%1.ppm").arg(name));
+    if (normal.isNull())
+        normal.load(QStringLiteral(":/images/%1.png").arg(name));
     Picture picture;
     picture.sizeTwips = {pixelsToTwips(normal.width()), pixelsToTwips(normal.height())};
     picture.image = normal;

@@ -4,6 +4,6 @@
 
 #include <QString>
 
-// The program's own pictures, compiled in: ":/images/<name>.png" with a sharper
-// "<name>@2x.png" used on high-density screens.
+// The program's own pictures, compiled in: ":/images/<name>.ppm" (or .png where the picture has
+// transparency) with a sharper "<name>@2x.png" used on high-density screens.
 Picture ownPicture(const QString &name);

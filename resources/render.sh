@@ -26,6 +26,8 @@ rgb() {
             $PNG_OPTS -type TrueColor -define png:color-type=2 \
             "PNG24:$img/$name$suffix.png"
     done
+    # The program reads the 1x pictures as raw PPM: no decompressing at start-up.
+    convert "$img/$name.png" -depth 8 "PPM:$img/$name.ppm"
 }
 
 # rgba NAME SIZE SVG: square icon with transparency.

@@ -64,7 +64,7 @@ private Q_SLOTS:
         QCOMPARE(screen.copy(bare), sharp.copy(bare));
 
         // And it is crisper than the 1x drawing blown up to the same size.
-        const QImage normal = QImage(QStringLiteral(":/images/bus.png"));
+        const QImage normal = QImage(QStringLiteral(":/images/bus.ppm"));
         const QImage upscaled =
             normal.scaled(normal.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                 .convertToFormat(QImage::Format_RGB32);
