@@ -12,6 +12,8 @@ runs=${BENCH_RUNS:-11}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target rorumo VLM3Res minimal_window bench_start bench_doors bench_sign \
     bench_metafile >/dev/null
+# The comparison with libemf2svg is built where libemf2svg-dev and qt6-svg-dev are installed.
+cmake --build "$build" --target bench_emf2svg >/dev/null 2>&1 || true
 
 work=$(mktemp -d)
 xvfb_pid=""
@@ -68,6 +70,10 @@ idle_ticks=$((idle_after - idle_before))
 doors=$("$build/bench/bench_doors" 1 2>/dev/null)
 sign=$(cd "$build/bench" && ./bench_sign 2>/dev/null)
 metafiles=$("$build/bench/metafile/bench_metafile" 2>/dev/null)
+emf2svg="(not measured: install libemf2svg-dev and qt6-svg-dev)"
+if [ -x "$build/bench/metafile/bench_emf2svg" ]; then
+    emf2svg=$("$build/bench/metafile/bench_emf2svg" 2>/dev/null)
+fi
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 memory=$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
@@ -102,6 +108,13 @@ WMF and EMF decoding (median of repeated decodes, each file in its own process):
 
 \`\`\`
 $metafiles
+\`\`\`
+
+The same EMF files through libemf2svg and QtSvg, into an image of the same size (ratio below 1:
+the player is faster; "SVG rejected": QtSvg could not read what libemf2svg wrote):
+
+\`\`\`
+$emf2svg
 \`\`\`
 SECTION
 )
