@@ -5,6 +5,7 @@
 #include "app/settings_record.h"
 #include "panel/frm_set.h"
 #include "platform/controls/picture_box.h"
+#include "platform/install_layout.h"
 #include "platform/picture_loader.h"
 
 #include <QAction>
@@ -207,18 +208,22 @@ void Form1::SaveIni()
         return false;
     };
     const QString besideExecutable = settingsFilePath();
+    // An installed program's folder belongs to the system even where this user may write to it
+    // (root and /usr/bin): its settings go to the user's configuration folder.
+    const bool installed = platform::isInstalledProgram(QFileInfo(besideExecutable).absolutePath());
     QString error;
-    if (save(besideExecutable, error))
+    if (!installed && save(besideExecutable, error))
         return;
-    // The executable's folder cannot hold it (an installed program): the user's configuration
-    // folder can.
+    // The executable's folder cannot hold it: the user's configuration folder can.
     const QString inConfig = configFolderPath(QFileInfo(besideExecutable).fileName());
     QString configError;
     if (!inConfig.isEmpty() && QDir().mkpath(QFileInfo(inConfig).absolutePath()) &&
         save(inConfig, configError))
         return;
-    m_services.dialogs->message(nullptr, kAppTitle,
-                                QStringLiteral("設定を保存できませんでした。\r\n%1\r\n%2")
-                                    .arg(QDir::toNativeSeparators(besideExecutable), error),
-                                platform::MessageIcon::Critical);
+    m_services.dialogs->message(
+        nullptr, kAppTitle,
+        QStringLiteral("設定を保存できませんでした。\r\n%1\r\n%2")
+            .arg(QDir::toNativeSeparators(installed ? inConfig : besideExecutable),
+                 installed ? configError : error),
+        platform::MessageIcon::Critical);
 }

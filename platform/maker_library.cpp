@@ -1,10 +1,13 @@
 #include "platform/maker_library.h"
 
+#include "platform/install_layout.h"
+
 #include <QDir>
+#include <QFileInfo>
 
 namespace platform {
 
-VLM3ResLibrary::VLM3ResLibrary(QString folder) : m_folder(std::move(folder)) {}
+VLM3ResLibrary::VLM3ResLibrary(QString executableFolder) : m_folder(std::move(executableFolder)) {}
 
 QString VLM3ResLibrary::fileName()
 {
@@ -17,16 +20,45 @@ QString VLM3ResLibrary::fileName()
 #endif
 }
 
+QString VLM3ResLibrary::loadedFile() const
+{
+    return m_library ? m_library->fileName() : QString();
+}
+
 MakerLibrary::Answer VLM3ResLibrary::homepageAddress()
 {
-    if (!m_library) {
-        m_library = std::make_unique<QLibrary>(QDir(m_folder).absoluteFilePath(fileName()));
+    // A folder that is not absolute would be taken from the working folder, where a library of
+    // the same name may have been planted.
+    if (!QDir::isAbsolutePath(m_folder))
+        return {false,
+                {},
+                QStringLiteral("Cannot load library %1: the program's folder is unknown")
+                    .arg(fileName())};
+    // A library that did not load is looked for afresh at the next call: the user may have
+    // installed it meanwhile.
+    if (!m_library || !m_library->isLoaded()) {
+        const QStringList folders = makerLibraryFolders(m_folder);
+        QString file = QDir(folders.front()).absoluteFilePath(fileName());
+        for (const QString &folder : folders) {
+            const QString candidate = QDir(folder).absoluteFilePath(fileName());
+            if (QFileInfo(candidate).isFile()) {
+                file = candidate;
+                break;
+            }
+        }
+        m_library = std::make_unique<QLibrary>(file);
     }
     using UrlFunction = const char *(*)();
     // resolve() loads the library when it is not loaded yet.
     auto function = reinterpret_cast<UrlFunction>(m_library->resolve("RakutoHpURL"));
-    if (!function)
+    if (!function && !m_library->isLoaded())
         return {false, {}, m_library->errorString()};
+    // Qt has no description of its own for a function the library lacks.
+    if (!function)
+        return {false,
+                {},
+                QStringLiteral("Cannot resolve symbol \"RakutoHpURL\" in %1")
+                    .arg(QDir::toNativeSeparators(m_library->fileName()))};
     const char *address = function();
     if (!address)
         return {false, {}, QStringLiteral("RakutoHpURL returned no address")};

@@ -3,7 +3,7 @@
 set -eu
 
 run_packages="cmake g++ ninja-build qt6-base-dev libasound2-dev fonts-ipafont-gothic"
-test_packages="$run_packages xvfb xauth openbox xdotool x11-utils imagemagick clang libclang-rt-14-dev alsa-utils g++-mingw-w64-x86-64"
+test_packages="$run_packages xvfb xauth openbox xdotool x11-utils imagemagick clang libclang-rt-14-dev alsa-utils desktop-file-utils appstream dpkg-dev g++-mingw-w64-x86-64 qt6-wayland"
 
 case "${1:-run}" in
 run) wanted=$run_packages ;;

@@ -11,6 +11,10 @@
 #ifndef VLM3RES_HOMEPAGE
 #define VLM3RES_HOMEPAGE ""
 #endif
+// Where the program's documents lie, seen from the folder this library is installed in.
+#ifndef VLM3RES_DOCDIR_FROM_LIBDIR
+#define VLM3RES_DOCDIR_FROM_LIBDIR "../share/doc/rorumo"
+#endif
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -63,8 +67,9 @@ VLM3RES_EXPORT const char *RakutoHpURL(void)
         return VLM3RES_HOMEPAGE;
     const std::string folder = ownFolder();
     for (const char *relative :
-         {"/README.html", "/README.md", "/../share/doc/rorumo/README.html",
-          "/../share/doc/rorumo/README.md", "/../../share/doc/rorumo/README.md"}) {
+         {"/README.html", "/README.md", "/" VLM3RES_DOCDIR_FROM_LIBDIR "/README.md",
+          "/../share/doc/rorumo/README.html", "/../share/doc/rorumo/README.md",
+          "/../../share/doc/rorumo/README.md"}) {
         const std::string candidate = folder + relative;
         if (readable(candidate)) {
             address = "file://" + candidate;

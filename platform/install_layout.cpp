@@ -1,0 +1,39 @@
+#include "platform/install_layout.h"
+
+#include "platform/maker_library.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#ifndef RORUMO_PRIVATE_LIBDIR_FROM_BIN
+#define RORUMO_PRIVATE_LIBDIR_FROM_BIN "../lib/rorumo"
+#endif
+
+namespace platform {
+
+QString privateLibraryFolder(const QString &executableFolder)
+{
+    return QDir::cleanPath(
+        QDir(executableFolder).absoluteFilePath(QStringLiteral(RORUMO_PRIVATE_LIBDIR_FROM_BIN)));
+}
+
+QStringList makerLibraryFolders(const QString &executableFolder)
+{
+    QStringList folders{QDir::cleanPath(QDir(executableFolder).absolutePath())};
+    const QString privateFolder = privateLibraryFolder(executableFolder);
+    if (privateFolder != folders.front())
+        folders << privateFolder;
+    return folders;
+}
+
+bool isInstalledProgram(const QString &executableFolder)
+{
+    const QString name = VLM3ResLibrary::fileName();
+    const QString privateFolder = privateLibraryFolder(executableFolder);
+    if (privateFolder == QDir::cleanPath(QDir(executableFolder).absolutePath()))
+        return false;
+    return QFileInfo(QDir(privateFolder).filePath(name)).isFile() &&
+           !QFileInfo(QDir(executableFolder).filePath(name)).exists();
+}
+
+} // namespace platform
