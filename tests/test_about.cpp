@@ -38,6 +38,7 @@ private Q_SLOTS:
     void linkReportsFailureAndAsksAgain();
     void makerLibrary_data();
     void makerLibrary();
+    void makerLibraryInstalledAfterFailure();
 
 private:
     QString m_workingFolder;
@@ -141,12 +142,17 @@ void TestAbout::makerLibrary_data()
     QTest::addColumn<QString>("answer"); // address after "file://<folder>", or error words
 
     const QString real = QStringLiteral(RORUMO_TEST_VLM3RES);
+    const QString noFunction = QStringLiteral(RORUMO_TEST_VLM3RES_NOFUNCTION);
     const QString name = platform::VLM3ResLibrary::fileName();
     QTest::newRow("absent") << "" << false << "" << false << false << name;
+    QTest::newRow("without RakutoHpURL")
+        << noFunction << false << "" << false << false << QStringLiteral("RakutoHpURL");
     QTest::newRow("working") << real << false << "" << false << true << "";
     QTest::newRow("working, README beside it")
         << real << true << "" << false << true << "/README.md";
     QTest::newRow("only in the working folder") << "" << false << real << false << false << name;
+    QTest::newRow("no folder, one in the working folder")
+        << "" << false << real << true << false << name;
 }
 
 void TestAbout::makerLibrary()
@@ -184,6 +190,17 @@ void TestAbout::makerLibrary()
             QCOMPARE(got.address, QStringLiteral(RORUMO_TEST_HOMEPAGE));
         }
     }
+}
+
+void TestAbout::makerLibraryInstalledAfterFailure()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    platform::VLM3ResLibrary maker(folder.path());
+    QVERIFY(!maker.homepageAddress().ok);
+    QVERIFY(QFile::copy(QStringLiteral(RORUMO_TEST_VLM3RES),
+                        folder.filePath(platform::VLM3ResLibrary::fileName())));
+    QVERIFY(maker.homepageAddress().ok);
 }
 
 QTEST_MAIN(TestAbout)
