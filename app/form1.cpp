@@ -188,7 +188,9 @@ void Form1::createMenu()
     connect(PicKanban, &TwipControl::resized, this, [&board] { board.PicKanban_Resize(); });
     connect(PicKanban, &TwipControl::doubleClicked, this, [&board] { board.PicKanban_DblClick(); });
     connect(PicKanban, &TwipControl::mousePressed, this,
-            [&board](Qt::MouseButton button) { board.PicKanban_MouseDown(button); });
+            [&board](Qt::MouseButton button, Qt::KeyboardModifiers, QPointF pos) {
+                board.PicKanban_MouseDown(button, pos.toPoint());
+            });
 }
 
 QString Form1::executableName() const

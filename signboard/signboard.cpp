@@ -53,10 +53,10 @@ void Signboard::PicKanban_Resize()
     bar.move(b.left - kPostWidth, b.top + b.height, b.width + 2 * kPostWidth, bar.twips().height);
 }
 
-void Signboard::PicKanban_MouseDown(Qt::MouseButton button)
+void Signboard::PicKanban_MouseDown(Qt::MouseButton button, std::optional<QPoint> pressedAt)
 {
     if (button == Qt::LeftButton)
-        dragBoard();
+        dragBoard(pressedAt.value_or(m_board.mapFromGlobal(QCursor::pos())));
     else if (button == Qt::RightButton)
         m_menu.popup->exec(QCursor::pos());
 }
@@ -68,8 +68,10 @@ namespace {
 class DragLoop : public QObject
 {
 public:
-    DragLoop(QWidget &surface, PictureBox &board)
-        : m_surface(surface), m_board(board), m_grabPoint(board.mapFromGlobal(QCursor::pos()))
+    // The board keeps `grabPoint` (board pixels) under the pointer. It is where the button went
+    // down: the pointer may have moved on before the press is handled.
+    DragLoop(QWidget &surface, PictureBox &board, QPoint grabPoint)
+        : m_surface(surface), m_board(board), m_grabPoint(grabPoint)
     {}
 
     void run()
@@ -122,9 +124,9 @@ private:
 
 } // namespace
 
-void Signboard::dragBoard()
+void Signboard::dragBoard(QPoint grabPoint)
 {
-    DragLoop loop(m_surface, m_board);
+    DragLoop loop(m_surface, m_board, grabPoint);
     loop.run();
 }
 

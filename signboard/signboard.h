@@ -2,8 +2,10 @@
 
 #include "platform/controls/shape_rect.h"
 
+#include <QPoint>
 #include <QString>
 #include <array>
+#include <optional>
 
 class PictureBox;
 class QAction;
@@ -34,7 +36,9 @@ public:
     // The follow: raised whenever the board's size changes.
     void PicKanban_Resize();
     // Left button drags the board, right button opens the menu, other buttons do nothing.
-    void PicKanban_MouseDown(Qt::MouseButton button);
+    // `pressedAt` is where on the board the button went down; without it, where the pointer is
+    // now.
+    void PicKanban_MouseDown(Qt::MouseButton button, std::optional<QPoint> pressedAt = {});
 
     void MnuViewKanban_Click();
     void MnuViewWaku_Click();
@@ -53,7 +57,7 @@ public:
     const QString &lastDialogFile() const { return m_lastDialogFile; }
 
 private:
-    void dragBoard();
+    void dragBoard(QPoint grabPoint);
 
     QWidget &m_surface;
     PictureBox &m_board;
