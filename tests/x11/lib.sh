@@ -58,10 +58,11 @@ start_app() {
     LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$X11_TESTS/../lsan.supp}" \
         ALSA_CONFIG_PATH="$X11_WORK/asound.conf" "$APP" >"$X11_WORK/app.log" 2>&1 &
     APP_PID=$!
-    PANEL=$(timeout 30 xdotool search --sync --onlyvisible --name '^設定パネル$' | head -n1) ||
-        fail "the panel did not appear"
-    BUS=$(timeout 30 xdotool search --sync --onlyvisible --name '^ロルモ　-　' | head -n1) ||
-        fail "the bus window did not appear"
+    # A loaded machine can take its time: wait generously, and say what the screen held if not.
+    PANEL=$(timeout 60 xdotool search --sync --onlyvisible --name '^設定パネル$' | head -n1)
+    [ -n "$PANEL" ] || fail "the panel did not appear; windows: $(xwininfo -root -tree | grep -c '"')"
+    BUS=$(timeout 60 xdotool search --sync --onlyvisible --name '^ロルモ　-　' | head -n1)
+    [ -n "$BUS" ] || fail "the bus window did not appear"
     wait_until 10 framed "$BUS" || fail "the bus window was not framed"
     wait_until 10 framed "$PANEL" || fail "the panel was not framed"
 }
