@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
+
 namespace platform {
 
 VLM3ResLibrary::VLM3ResLibrary(QString executableFolder) : m_folder(std::move(executableFolder)) {}
@@ -46,6 +48,13 @@ MakerLibrary::Answer VLM3ResLibrary::homepageAddress()
                 break;
             }
         }
+        // Qt would try other names for a file that is not there and report the last one tried;
+        // name the file the user can look for instead.
+        if (!QFileInfo(file).isFile())
+            return {false,
+                    {},
+                    QStringLiteral("Cannot load library %1: (%2)")
+                        .arg(QDir::toNativeSeparators(file), qt_error_string(ENOENT))};
         m_library = std::make_unique<QLibrary>(file);
     }
     using UrlFunction = const char *(*)();
