@@ -287,10 +287,10 @@ FileList::Result Form1::picDir()
     return File1.setPath(Module2::HkPicDir);
 }
 
-void Form1::Form_MouseDown(Qt::MouseButton button)
+void Form1::Form_MouseDown(Qt::MouseButton button, std::optional<QPoint> pressedAt)
 {
     if (button == Qt::RightButton)
-        MnuTempMenu1->exec(QCursor::pos());
+        MnuTempMenu1->exec(pressedAt ? mapToGlobal(*pressedAt) : QCursor::pos());
 }
 
 void Form1::Image1_Click()
@@ -375,7 +375,7 @@ void Form1::paintEvent(QPaintEvent *)
 
 void Form1::mousePressEvent(QMouseEvent *event)
 {
-    Form_MouseDown(event->button());
+    Form_MouseDown(event->button(), event->position().toPoint());
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 
 class ImageControl;
 class PictureBox;
@@ -52,7 +53,8 @@ public:
     void LoadIni();
 
     // Event handlers of the window itself.
-    void Form_MouseDown(Qt::MouseButton button);
+    // The menu opens where the button went down (the pointer may have moved on meanwhile).
+    void Form_MouseDown(Qt::MouseButton button, std::optional<QPoint> pressedAt = {});
     void Form_Unload();
     void Image1_Click();
     void ImgDesiMaku_Click();

@@ -58,7 +58,7 @@ void Signboard::PicKanban_MouseDown(Qt::MouseButton button, std::optional<QPoint
     if (button == Qt::LeftButton)
         dragBoard(pressedAt.value_or(m_board.mapFromGlobal(QCursor::pos())));
     else if (button == Qt::RightButton)
-        m_menu.popup->exec(QCursor::pos());
+        m_menu.popup->exec(pressedAt ? m_board.mapToGlobal(*pressedAt) : QCursor::pos());
 }
 
 namespace {
