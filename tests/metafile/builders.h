@@ -9,25 +9,22 @@
 
 namespace testing {
 
+template<typename T> void put(QByteArray &out, qint64 v)
+{
+    char b[sizeof(T)];
+    qToLittleEndian<T>(T(v), b);
+    out.append(b, sizeof(T));
+}
 inline void put16(QByteArray &out, int v)
 {
-    char b[2];
-    qToLittleEndian<quint16>(quint16(v), b);
-    out.append(b, 2);
-}
-
-inline void put32(QByteArray &out, qint64 v)
-{
-    char b[4];
-    qToLittleEndian<quint32>(quint32(v), b);
-    out.append(b, 4);
+    put<quint16>(out, v);
 }
 
 inline QByteArray words(std::initializer_list<int> values)
 {
     QByteArray out;
     for (int v : values)
-        put16(out, v);
+        put<quint16>(out, v);
     return out;
 }
 
@@ -35,7 +32,7 @@ inline QByteArray dwords(std::initializer_list<qint64> values)
 {
     QByteArray out;
     for (qint64 v : values)
-        put32(out, v);
+        put<quint32>(out, v);
     return out;
 }
 
@@ -52,13 +49,11 @@ public:
     {}
 
     // Parameters are given as they are stored (WMF keeps most of them in reverse order).
-    WmfBuilder &record(quint16 function, const QByteArray &params)
+    WmfBuilder &record(quint16 function, QByteArray params)
     {
-        put32(m_records, 3 + params.size() / 2 + params.size() % 2);
-        put16(m_records, function);
-        m_records.append(params);
         if (params.size() % 2)
-            m_records.append('\0');
+            params.append('\0');
+        m_records += dwords({3 + params.size() / 2}) + words({function}) + params;
         return *this;
     }
     WmfBuilder &record(quint16 function, std::initializer_list<int> params)
@@ -70,31 +65,18 @@ public:
     {
         QByteArray out;
         if (m_bbox.isValid()) {
-            QByteArray p;
-            put32(p, 0x9AC6CDD7);
-            put16(p, 0);
-            put16(p, m_bbox.left());
-            put16(p, m_bbox.top());
-            put16(p, m_bbox.right() + 1);
-            put16(p, m_bbox.bottom() + 1);
-            put16(p, m_inch);
-            put32(p, 0);
+            const QRect r = m_bbox;
+            out = dwords({0x9AC6CDD7}) +
+                  words({0, r.left(), r.top(), r.right() + 1, r.bottom() + 1, m_inch}) +
+                  dwords({0});
             quint16 sum = 0;
             for (int i = 0; i < 10; ++i)
-                sum ^= qFromLittleEndian<quint16>(p.constData() + 2 * i);
-            put16(p, sum);
-            out += p;
+                sum ^= qFromLittleEndian<quint16>(out.constData() + 2 * i);
+            put16(out, sum);
         }
-        QByteArray records = m_records;
-        records += dwords({3}) + words({0});
-        put16(out, 1);
-        put16(out, 9);
-        put16(out, 0x300);
-        put32(out, 9 + records.size() / 2);
-        put16(out, 8);
-        put32(out, 64);
-        put16(out, 0);
-        return out + records;
+        const QByteArray records = m_records + dwords({3}) + words({0});
+        return out + words({1, 9, 0x300}) + dwords({9 + records.size() / 2}) + words({8}) +
+               dwords({64}) + words({0}) + records;
     }
 
 private:
@@ -109,14 +91,11 @@ class EmfBuilder
 public:
     explicit EmfBuilder(QSize pixels = {100, 100}) : m_pixels(pixels) {}
 
-    EmfBuilder &record(quint32 type, const QByteArray &payload)
+    EmfBuilder &record(quint32 type, QByteArray payload)
     {
-        QByteArray body = payload;
-        while (body.size() % 4)
-            body.append('\0');
-        put32(m_records, type);
-        put32(m_records, 8 + body.size());
-        m_records += body;
+        while (payload.size() % 4)
+            payload.append('\0');
+        m_records += dwords({type, 8 + payload.size()}) + payload;
         ++m_count;
         return *this;
     }
@@ -127,26 +106,13 @@ public:
 
     QByteArray finish() const
     {
-        QByteArray records = m_records;
-        records += dwords({14, 20, 0, 16, 20});
-        QByteArray h;
-        put32(h, 1);
-        put32(h, 88);
-        for (int v : {0, 0, m_pixels.width() - 1, m_pixels.height() - 1})
-            put32(h, v);
-        put32(h, 0);
-        put32(h, 0);
-        put32(h, qRound(m_pixels.width() * 2540.0 / 96) - 1);
-        put32(h, qRound(m_pixels.height() * 2540.0 / 96) - 1);
-        put32(h, 0x464D4520);
-        put32(h, 0x10000);
-        put32(h, 88 + records.size());
-        put32(h, m_count + 2);
-        put16(h, 16);
-        put16(h, 0);
-        for (int v : {0, 0, 0, 960, 960, 254, 254})
-            put32(h, v);
-        return h + records;
+        const QByteArray records = m_records + dwords({14, 20, 0, 16, 20});
+        const int w = m_pixels.width(), h = m_pixels.height();
+        // bounds, frame in 0.01 mm, signature, version, size, records, handles, device, mm
+        return dwords({1, 88, 0, 0, w - 1, h - 1, 0, 0, qRound(w * 2540.0 / 96) - 1,
+                       qRound(h * 2540.0 / 96) - 1, 0x464D4520, 0x10000, 88 + records.size(),
+                       m_count + 2}) +
+               words({16, 0}) + dwords({0, 0, 0, 960, 960, 254, 254}) + records;
     }
 
 private:
