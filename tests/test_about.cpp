@@ -15,67 +15,25 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
-
-void flushDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-} // namespace
-
 class TestAbout : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init() { Module2::reset(); }
-    void cleanup();
-
-    void modelLineNamesExecutable_data();
-    void modelLineNamesExecutable();
-    void onlyOkClosesAndEachOpeningRefills();
+    void modelLineAndClosing();
     void linkReportsFailureAndAsksAgain();
     void makerLibrary_data();
     void makerLibrary();
     void makerLibraryInstalledAfterFailure();
-
-private:
-    QString m_workingFolder;
 };
 
-void TestAbout::cleanup()
+void TestAbout::modelLineAndClosing()
 {
-    if (!m_workingFolder.isEmpty())
-        QDir::setCurrent(m_workingFolder);
-    m_workingFolder.clear();
-}
-
-void TestAbout::modelLineNamesExecutable_data()
-{
-    QTest::addColumn<QString>("executable");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("with extension") << "bus.exe"
-                                    << "bus";
-    QTest::newRow("without extension") << "rorumo"
-                                       << "rorumo";
-    QTest::newRow("only the last extension goes") << "ロルモ.v2.exe"
-                                                  << "ロルモ.v2";
-}
-
-void TestAbout::modelLineNamesExecutable()
-{
-    QFETCH(QString, executable);
-    QFETCH(QString, name);
-    FakeServices fakes(QDir::temp().filePath(executable));
+    const QString model = QStringLiteral("型番・製造番号：");
+    FakeServices fakes(QStringLiteral("/opt/rorumo/ロルモ.v2.exe"));
     Form1 form(fakes.services);
-    QCOMPARE(form.showVersion().Label1[1]->text(), QStringLiteral("型番・製造番号：") + name);
-}
-
-void TestAbout::onlyOkClosesAndEachOpeningRefills()
-{
-    FakeServices fakes(QStringLiteral("/opt/rorumo/bus.exe"));
-    Form1 form(fakes.services);
+    QCOMPARE(form.showVersion().Label1[1]->text(), model + "ロルモ.v2"); // only the last extension
 
     // Through the panel's routine, modal: Escape leaves it open, OK closes it.
     QPointer<frmShowVersion> first;
@@ -90,12 +48,12 @@ void TestAbout::onlyOkClosesAndEachOpeningRefills()
     });
     form.MnuHelpVer_Click();
     QVERIFY(stayedOpen);
-    flushDeletes();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(first.isNull());
 
     // The next opening is a new window with its line filled in again.
-    fakes.services.executablePath = QStringLiteral("/opt/rorumo/kuruma.exe");
-    QCOMPARE(form.showVersion().Label1[1]->text(), QStringLiteral("型番・製造番号：kuruma"));
+    fakes.services.executablePath = QStringLiteral("/opt/rorumo/rorumo");
+    QCOMPARE(form.showVersion().Label1[1]->text(), model + "rorumo");
 }
 
 void TestAbout::linkReportsFailureAndAsksAgain()
@@ -106,28 +64,22 @@ void TestAbout::linkReportsFailureAndAsksAgain()
     dialog.show();
     const QString description = QStringLiteral("Cannot load library libVLM3Res.so");
     fakes.maker->answer = {false, {}, description};
-
     QTest::mouseClick(dialog.Label5, Qt::LeftButton);
     QTest::mouseClick(dialog.Label5, Qt::LeftButton);
     QCOMPARE(fakes.maker->calls, 2);
     QCOMPARE(fakes.dialogs->messages.size(), std::size_t(2));
     const FakeDialogs::Message &message = fakes.dialogs->messages.back();
     QCOMPARE(message.title, QStringLiteral("Rakhpurl.dllのエラー"));
-    QCOMPARE(message.text,
-             description +
-                 QStringLiteral("\r\n\r\n 上記内容をラクトHP関係者まで報告してください。"));
+    QCOMPARE(message.text, description + "\r\n\r\n 上記内容をラクトHP関係者まで報告してください。");
     QCOMPARE(message.icon, platform::MessageIcon::Critical);
-    QVERIFY(fakes.shell->opened.isEmpty());
-    QVERIFY(dialog.isVisible());
+    QVERIFY(fakes.shell->opened.isEmpty() && dialog.isVisible());
 
     // Each click asks again and opens what the library answers then.
-    fakes.maker->answer = {true, QStringLiteral("https://example.org/rakuto"), {}};
+    fakes.maker->answer = {true, QStringLiteral("https://example.org/a"), {}};
     QTest::mouseClick(dialog.Label5, Qt::LeftButton);
-    fakes.maker->answer.address = QStringLiteral("file:///usr/share/doc/rorumo/README.md");
+    fakes.maker->answer.address = QStringLiteral("file:///b");
     QTest::mouseClick(dialog.Label5, Qt::LeftButton);
-    QCOMPARE(fakes.shell->opened, (QStringList{QStringLiteral("https://example.org/rakuto"),
-                                               QStringLiteral("file:///usr/share/doc/rorumo/"
-                                                              "README.md")}));
+    QCOMPARE(fakes.shell->opened, QStringList({"https://example.org/a", "file:///b"}));
     QCOMPARE(fakes.dialogs->messages.size(), std::size_t(2));
     QVERIFY(dialog.isVisible());
 }
@@ -136,32 +88,26 @@ void TestAbout::makerLibrary_data()
 {
     QTest::addColumn<QString>("library"); // copied into the program's folder; empty: none
     QTest::addColumn<bool>("readme");
-    QTest::addColumn<QString>("planted"); // copied into the working folder
-    QTest::addColumn<bool>("unnamed");    // the library is told no folder at all
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("answer"); // address after "file://<folder>", or error words
-
+    QTest::addColumn<bool>("planted");   // the real one copied into the working folder
+    QTest::addColumn<bool>("noFolder");  // the library is told no folder at all
+    QTest::addColumn<QString>("answer"); // address after "file://<folder>"; else error words
     const QString real = QStringLiteral(RORUMO_TEST_VLM3RES);
-    const QString noFunction = QStringLiteral(RORUMO_TEST_VLM3RES_NOFUNCTION);
     const QString name = platform::VLM3ResLibrary::fileName();
-    QTest::newRow("absent") << "" << false << "" << false << false << name;
-    QTest::newRow("without RakutoHpURL")
-        << noFunction << false << "" << false << false << QStringLiteral("RakutoHpURL");
-    QTest::newRow("working") << real << false << "" << false << true << "";
-    QTest::newRow("working, README beside it")
-        << real << true << "" << false << true << "/README.md";
-    QTest::newRow("only in the working folder") << "" << false << real << false << false << name;
-    QTest::newRow("no folder, one in the working folder")
-        << "" << false << real << true << false << name;
+    QTest::newRow("absent") << "" << false << false << false << name;
+    QTest::newRow("without RakutoHpURL") << QStringLiteral(RORUMO_TEST_VLM3RES_NOFUNCTION) << false
+                                         << false << false << "RakutoHpURL";
+    QTest::newRow("working") << real << false << false << false << "/";
+    QTest::newRow("working, README beside it") << real << true << false << false << "/README.md";
+    QTest::newRow("only in the working folder") << "" << false << true << false << name;
+    QTest::newRow("no folder, one in the working folder") << "" << false << true << true << name;
 }
 
 void TestAbout::makerLibrary()
 {
     QFETCH(QString, library);
     QFETCH(bool, readme);
-    QFETCH(QString, planted);
-    QFETCH(bool, unnamed);
-    QFETCH(bool, ok);
+    QFETCH(bool, planted);
+    QFETCH(bool, noFolder);
     QFETCH(QString, answer);
 
     QTemporaryDir folder;
@@ -172,23 +118,25 @@ void TestAbout::makerLibrary()
         QVERIFY(QFile::copy(library, folder.filePath(fileName)));
     if (readme)
         QVERIFY(QFile(folder.filePath(QStringLiteral("README.md"))).open(QIODevice::WriteOnly));
-    if (!planted.isEmpty()) {
-        QVERIFY(QFile::copy(planted, working.filePath(fileName)));
-        m_workingFolder = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(working.path()));
-    }
+    if (planted)
+        QVERIFY(QFile::copy(QStringLiteral(RORUMO_TEST_VLM3RES), working.filePath(fileName)));
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(working.path()));
+    platform::VLM3ResLibrary maker(noFolder ? QString() : folder.path());
+    // Asked twice: the library answers the same each time.
+    const platform::MakerLibrary::Answer got[] = {maker.homepageAddress(), maker.homepageAddress()};
+    QDir::setCurrent(before);
 
-    platform::VLM3ResLibrary maker(unnamed ? QString() : folder.path());
-    for (int call = 0; call < 2; ++call) {
-        const platform::MakerLibrary::Answer got = maker.homepageAddress();
-        QCOMPARE(got.ok, ok);
-        if (!ok) {
-            QVERIFY2(got.error.contains(answer), qPrintable(got.error));
-        } else if (QByteArray(RORUMO_TEST_HOMEPAGE).isEmpty()) {
-            QCOMPARE(got.address, "file://" + folder.path() + answer);
-        } else {
-            QCOMPARE(got.address, QStringLiteral(RORUMO_TEST_HOMEPAGE));
-        }
+    const bool ok = answer.startsWith('/');
+    const QString address = QByteArray(RORUMO_TEST_HOMEPAGE).isEmpty()
+                                ? "file://" + folder.path() + (answer == "/" ? "" : answer)
+                                : QStringLiteral(RORUMO_TEST_HOMEPAGE);
+    for (const auto &a : got) {
+        QCOMPARE(a.ok, ok);
+        if (ok)
+            QCOMPARE(a.address, address);
+        else
+            QVERIFY2(a.error.contains(answer), qPrintable(a.error));
     }
 }
 

@@ -13,44 +13,16 @@
 #include <QTest>
 #include <QUrl>
 
-namespace {
-
-// A copy of the built library (a copy, not a link: each one loads as a library of its own).
-bool placeLibrary(const QString &folder)
-{
-    return QDir().mkpath(folder) &&
-           QFile::copy(QStringLiteral(RORUMO_MAKER_LIBRARY),
-                       QDir(folder).filePath(platform::VLM3ResLibrary::fileName()));
-}
-
-QString under(const QTemporaryDir &root, const char *installFolder)
-{
-    return QDir::cleanPath(root.path() + QLatin1Char('/') + QLatin1String(installFolder));
-}
-
-} // namespace
-
 class TestInstallLayout : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void privateFolderFollowsInstallFolders();
-    void neverTheWorkingFolder();
-    void loadsMakerLibrary_data();
-    void loadsMakerLibrary();
-    void installedLibraryPointsAtInstalledReadme();
-    void recognisesInstalledProgram_data();
-    void recognisesInstalledProgram();
-    void savesSettings_data();
-    void savesSettings();
+    void findsLibraryAndSettings_data();
+    void findsLibraryAndSettings();
 };
-
-void TestInstallLayout::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
 
 void TestInstallLayout::privateFolderFollowsInstallFolders()
 {
@@ -61,143 +33,62 @@ void TestInstallLayout::privateFolderFollowsInstallFolders()
              QStringLiteral("/opt/x" RORUMO_TEST_PRIVATE_LIBDIR));
 }
 
-void TestInstallLayout::neverTheWorkingFolder()
+void TestInstallLayout::findsLibraryAndSettings_data()
 {
-    QTemporaryDir working;
-    QVERIFY(working.isValid());
-    const QString before = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(working.path()));
-    const QStringList folders = platform::makerLibraryFolders(QStringLiteral("/opt/x/bin"));
-    QDir::setCurrent(before);
-    QCOMPARE(folders.value(0), QStringLiteral("/opt/x/bin"));
-    QCOMPARE(folders.value(1), platform::privateLibraryFolder(QStringLiteral("/opt/x/bin")));
-    QVERIFY(!folders.contains(QDir::cleanPath(working.path())));
+    QTest::addColumn<bool>("besideExecutable"); // a copy of the library in the bindir
+    QTest::addColumn<bool>("inPrivateFolder");  // a copy in the private libdir
+    QTest::addColumn<QString>("loaded");        // which copy answers; empty: none does
+    QTest::addColumn<bool>("installed");        // so the settings go to the configuration folder
+    QTest::newRow("installed") << false << true << "private" << true;
+    QTest::newRow("build or copied folder") << true << false << "beside" << false;
+    QTest::newRow("copied over an installed one") << true << true << "beside" << false;
+    QTest::newRow("library missing") << false << false << "" << false;
 }
 
-void TestInstallLayout::loadsMakerLibrary_data()
-{
-    QTest::addColumn<bool>("besideExecutable");
-    QTest::addColumn<bool>("inPrivateFolder");
-    QTest::addColumn<bool>("inWorkingFolder");
-    QTest::addColumn<QString>("expected"); // which copy answers; empty: none does
-
-    QTest::newRow("build folder") << true << false << false << QStringLiteral("beside");
-    QTest::newRow("installed") << false << true << false << QStringLiteral("private");
-    QTest::newRow("both: beside first") << true << true << false << QStringLiteral("beside");
-    QTest::newRow("only in the working folder") << false << false << true << QString();
-}
-
-void TestInstallLayout::loadsMakerLibrary()
+void TestInstallLayout::findsLibraryAndSettings()
 {
     QFETCH(bool, besideExecutable);
     QFETCH(bool, inPrivateFolder);
-    QFETCH(bool, inWorkingFolder);
-    QFETCH(QString, expected);
+    QFETCH(QString, loaded);
+    QFETCH(bool, installed);
 
     QTemporaryDir root;
     QVERIFY(root.isValid());
-    const QString bin = under(root, RORUMO_TEST_BINDIR);
-    const QString privateFolder = under(root, RORUMO_TEST_PRIVATE_LIBDIR);
-    const QString working = root.filePath(QStringLiteral("working"));
-    QVERIFY(QDir().mkpath(bin));
-    if (besideExecutable)
-        QVERIFY(placeLibrary(bin));
-    if (inPrivateFolder)
-        QVERIFY(placeLibrary(privateFolder));
-    if (inWorkingFolder)
-        QVERIFY(placeLibrary(working));
+    const auto under = [&root](const char *folder) {
+        return QDir::cleanPath(root.path() + '/' + QLatin1String(folder));
+    };
+    const QString bin = under(RORUMO_TEST_BINDIR);
+    const QString privateFolder = under(RORUMO_TEST_PRIVATE_LIBDIR);
+    const QString name = platform::VLM3ResLibrary::fileName();
+    // Copies, not links: each one loads as a library of its own.
+    for (const auto &[wanted, folder] :
+         {std::pair{besideExecutable, bin}, {inPrivateFolder, privateFolder}}) {
+        QVERIFY(QDir().mkpath(folder));
+        if (wanted)
+            QVERIFY(QFile::copy(QStringLiteral(RORUMO_MAKER_LIBRARY), QDir(folder).filePath(name)));
+    }
+    const QString readme = QDir(under(RORUMO_TEST_DOCDIR)).filePath(QStringLiteral("README.md"));
+    QVERIFY(QDir().mkpath(QFileInfo(readme).path()) && QFile(readme).open(QIODevice::WriteOnly));
+    QCOMPARE(platform::isInstalledProgram(bin), installed);
 
-    const QString before = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(inWorkingFolder ? working : root.path()));
     platform::VLM3ResLibrary library(bin);
     const auto answer = library.homepageAddress();
-    QDir::setCurrent(before);
-
-    const QString name = platform::VLM3ResLibrary::fileName();
-    if (expected.isEmpty()) {
+    if (loaded.isEmpty()) {
         QVERIFY(!answer.ok);
         QVERIFY2(answer.error.contains(bin), qPrintable(answer.error));
-        return;
+    } else {
+        QVERIFY2(answer.ok, qPrintable(answer.error));
+        QCOMPARE(library.loadedFile(),
+                 QDir(loaded == "beside" ? bin : privateFolder).filePath(name));
+        // Installed, the library points at the installed README.
+        if (installed && QByteArray(RORUMO_TEST_HOMEPAGE).isEmpty())
+            QCOMPARE(QDir::cleanPath(QUrl(answer.address).toLocalFile()), readme);
     }
-    QVERIFY2(answer.ok, qPrintable(answer.error));
-    QVERIFY(!answer.address.isEmpty());
-    QCOMPARE(library.loadedFile(),
-             QDir(expected == QLatin1String("beside") ? bin : privateFolder).filePath(name));
-}
 
-void TestInstallLayout::installedLibraryPointsAtInstalledReadme()
-{
-    if (!QStringLiteral(RORUMO_TEST_HOMEPAGE).isEmpty())
-        QSKIP("the library was built with a homepage address of its own");
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    const QString docs = under(root, RORUMO_TEST_DOCDIR);
-    QVERIFY(QDir().mkpath(docs));
-    QFile readme(QDir(docs).filePath(QStringLiteral("README.md")));
-    QVERIFY(readme.open(QIODevice::WriteOnly));
-    readme.close();
-    QVERIFY(QDir().mkpath(under(root, RORUMO_TEST_BINDIR)));
-    QVERIFY(placeLibrary(under(root, RORUMO_TEST_PRIVATE_LIBDIR)));
-
-    platform::VLM3ResLibrary library(under(root, RORUMO_TEST_BINDIR));
-    const auto answer = library.homepageAddress();
-    QVERIFY2(answer.ok, qPrintable(answer.error));
-    const QUrl address(answer.address);
-    QVERIFY2(address.isLocalFile(), qPrintable(answer.address));
-    QCOMPARE(QDir::cleanPath(address.toLocalFile()), readme.fileName());
-}
-
-void TestInstallLayout::recognisesInstalledProgram_data()
-{
-    QTest::addColumn<bool>("besideExecutable");
-    QTest::addColumn<bool>("inPrivateFolder");
-    QTest::addColumn<bool>("installed");
-
-    QTest::newRow("installed") << false << true << true;
-    QTest::newRow("build or copied folder") << true << false << false;
-    QTest::newRow("copied over an installed one") << true << true << false;
-    QTest::newRow("library missing") << false << false << false;
-}
-
-void TestInstallLayout::recognisesInstalledProgram()
-{
-    QFETCH(bool, besideExecutable);
-    QFETCH(bool, inPrivateFolder);
-    QFETCH(bool, installed);
-
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    const QString bin = under(root, RORUMO_TEST_BINDIR);
-    QVERIFY(QDir().mkpath(bin));
-    if (besideExecutable)
-        QVERIFY(placeLibrary(bin));
-    if (inPrivateFolder)
-        QVERIFY(placeLibrary(under(root, RORUMO_TEST_PRIVATE_LIBDIR)));
-    QCOMPARE(platform::isInstalledProgram(bin), installed);
-}
-
-void TestInstallLayout::savesSettings_data()
-{
-    QTest::addColumn<bool>("installed");
-    QTest::newRow("installed: configuration folder") << true;
-    QTest::newRow("copied folder: beside the executable") << false;
-}
-
-void TestInstallLayout::savesSettings()
-{
-    QFETCH(bool, installed);
-
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    const QString bin = under(root, RORUMO_TEST_BINDIR);
-    QVERIFY(QDir().mkpath(bin));
-    QVERIFY(placeLibrary(installed ? under(root, RORUMO_TEST_PRIVATE_LIBDIR) : bin));
-    const QString beside = QDir(bin).filePath(QStringLiteral("rorumo.ini"));
+    // The executable's folder is writable here, as /usr/bin is for root.
     const QString configFolder =
         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    const QString inConfig = QDir(configFolder).filePath(QStringLiteral("rorumo.ini"));
     QDir(configFolder).removeRecursively();
-
     Module2::reset();
     {
         FakeServices fakes(QDir(bin).filePath(QStringLiteral("rorumo")));
@@ -206,12 +97,11 @@ void TestInstallLayout::savesSettings()
         form.Form_Unload();
         QVERIFY(fakes.dialogs->messages.empty());
     }
-    // The executable's folder is writable here, as /usr/bin is for root.
-    const bool configWritten = QFileInfo(inConfig).isFile();
-    const bool besideWritten = QFileInfo(beside).isFile();
+    const bool inConfig =
+        QFileInfo(QDir(configFolder).filePath(QStringLiteral("rorumo.ini"))).isFile();
     QDir(configFolder).removeRecursively();
-    QCOMPARE(configWritten, installed);
-    QCOMPARE(besideWritten, !installed);
+    QCOMPARE(inConfig, installed);
+    QCOMPARE(QFileInfo(QDir(bin).filePath(QStringLiteral("rorumo.ini"))).isFile(), !installed);
 }
 
 QTEST_MAIN(TestInstallLayout)

@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <unistd.h>
 
@@ -59,17 +58,6 @@ bool makeSignFolder(const QString &folder)
            writeFile(folder + "/readme.txt", "not a sign");
 }
 
-QSize toTwips(QSize pixels)
-{
-    return pixels * kTwipsPerPixel;
-}
-
-// Where the panel goes when nothing usable is stored: right below the bus window.
-QPoint panelBelow(const Form1 &form)
-{
-    return {0, form.outerHeightTwips() / kTwipsPerPixel};
-}
-
 // The frame sits snugly around the signboard.
 bool frameFits(const Form1 &form)
 {
@@ -97,19 +85,40 @@ QByteArray record(std::initializer_list<std::pair<int, QByteArray>> changes, int
     return fields.mid(0, count).join(',') + "\r\n";
 }
 
+// A bus window that has read its settings as at start-up.
+struct Started
+{
+    FakeServices fakes;
+    Form1 form{fakes.services};
+    explicit Started(const QString &executable) : fakes(executable) { form.LoadIni(); }
+};
+
+// What a start made of the file. A failed start falls back to the defaults for the places,
+// the signboard and the speeds, and keeps whatever it read before the failure.
+struct Loaded
+{
+    bool failed = false;
+    QPoint main{30, 20};
+    QPoint panel{300, 200}; // (-1, -1): below the bus window
+    int front = 2000, middle = 3000, option = 1;
+    bool viewKanban = false, viewWaku = true;
+    QString signDir = "{signs}/", board = "{board}", spare = "spare", list = "{signs}";
+    bool signShown = true;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Loaded)
 
 class TestSettingsFile : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init();
     void cleanup();
-
-    void firstStartWritesDefaults();
-    void roundTripsEveryField();
+    void savesAndReadsBackEveryField();
     void loads_data();
     void loads();
     void keepsOldFileWhenSaveFails();
@@ -122,247 +131,155 @@ private Q_SLOTS:
 private:
     QString executable() const { return m_dir->filePath(QStringLiteral("rorumo")); }
     QString besideFile() const { return m_dir->filePath(QStringLiteral("rorumo.ini")); }
-    QString configFile() const
+    // Test mode gives this test a configuration folder of its own.
+    QString configFolder() const
     {
-        return QDir(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
-            .filePath(QStringLiteral("rorumo.ini"));
+        return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     }
+    QString configFile() const { return configFolder() + QStringLiteral("/rorumo.ini"); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-void TestSettingsFile::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
 
 void TestSettingsFile::init()
 {
     Module2::reset();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    // Test mode gives this test a configuration folder of its own.
-    QDir(QFileInfo(configFile()).absolutePath()).removeRecursively();
+    QDir(configFolder()).removeRecursively();
 }
 
 void TestSettingsFile::cleanup()
 {
-    QDir(QFileInfo(configFile()).absolutePath()).removeRecursively();
-    if (!m_dir)
-        return;
+    QDir(configFolder()).removeRecursively();
     // A read-only folder has to be writable again to be removed.
-    QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (m_dir)
+        QFile::setPermissions(m_dir->path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_dir.reset();
 }
 
-void TestSettingsFile::firstStartWritesDefaults()
+void TestSettingsFile::savesAndReadsBackEveryField()
 {
-    FakeServices fakes(executable());
-    Form1 form(fakes.services);
-    form.LoadIni();
-
-    QCOMPARE(form.pos(), QPoint(0, 0));
-    QCOMPARE(form.panel().pos(), panelBelow(form));
-    QVERIFY(form.PicKanban->twips() == kResetBoard);
-    QVERIFY(form.PicKanban->picture().isEmpty());
-    QVERIFY(frameFits(form));
-    QVERIFY(!form.PicKanban->isHidden());
-    QVERIFY(frameVisible(form, true));
-    QCOMPARE(form.panel().HScroll1->value(), 10000);
-    QCOMPARE(form.panel().HScroll2->value(), 6000);
-    QCOMPARE(form.panel().lblMaeSpeed->text(), QStringLiteral("10000"));
-    QCOMPARE(form.panel().lblNakaSpeed->text(), QStringLiteral("6000"));
-    QVERIFY(form.panel().Option1[0]->isChecked());
-    QVERIFY(Module2::HkPicDir.isEmpty());
-    QVERIFY(fakes.dialogs->messages.empty());
-
-    form.SaveIni();
-    QCOMPARE(readFile(besideFile()),
-             "0,0,0," + QByteArray::number(form.outerHeightTwips()) +
-                 ",\"\",\"\",0,0,\"\",8790,1680,#TRUE#,#TRUE#,10000,6000,0\r\n");
-}
-
-void TestSettingsFile::roundTripsEveryField()
-{
+    {
+        Started bus(executable());
+        bus.form.SaveIni();
+        QCOMPARE(readFile(besideFile()),
+                 "0,0,0," + QByteArray::number(bus.form.outerHeightTwips()) +
+                     ",\"\",\"\",0,0,\"\",8790,1680,#TRUE#,#TRUE#,10000,6000,0\r\n");
+    }
     // Paths a plain comma-split or an unescaped quote would break.
-    const QString signs = m_dir->filePath(QStringLiteral("方向幕,\"東\" 行き"));
+    const QString signs = m_dir->filePath(QStringLiteral("方向幕,\"東\" 行き")) + QDir::separator();
     const QString board = m_dir->filePath(QStringLiteral("看板,\"駅前\".bmp"));
     QVERIFY(makeSignFolder(signs));
     QVERIFY(writePicture(board, kBoard, Qt::green));
-
     {
-        FakeServices fakes(executable());
-        Form1 form(fakes.services);
-        form.LoadIni();
+        Started bus(executable());
         Module2::HkPicDir = signs;
         Module2::SpareText = QStringLiteral("予備,\"控え\"");
         Module2::SpareNumber1 = -5;
         Module2::SpareNumber2 = std::numeric_limits<qint32>::max();
         Module2::KanbanPicPath = board;
-        form.move(30, 20);
-        form.panel().move(300, 200);
-        form.PicKanban->setTwips({3000, 300, 1410, 450});
-        form.MnuViewKanban->setChecked(false);
-        form.MnuViewWaku->setChecked(false);
-        form.panel().HScroll1->setValue(1234);
-        form.panel().HScroll2->setValue(29999);
-        form.panel().Option1[2]->setChecked(true);
-        form.SaveIni();
+        bus.form.move(30, 20);
+        bus.form.panel().move(300, 200);
+        bus.form.PicKanban->setTwips({3000, 300, 1410, 450});
+        bus.form.MnuViewKanban->setChecked(false);
+        bus.form.MnuViewWaku->setChecked(false);
+        bus.form.panel().HScroll1->setValue(1234);
+        bus.form.panel().HScroll2->setValue(29999);
+        bus.form.panel().Option1[2]->setChecked(true);
+        bus.form.SaveIni();
     }
     const auto quoted = [](QString text) { return '"' + text.replace('"', "\"\"").toUtf8() + '"'; };
-    QCOMPARE(readFile(besideFile()),
-             "450,300,4500,3000," + quoted(signs) + ',' + quoted(Module2::SpareText) +
-                 ",-5,2147483647," + quoted(board) + ",3000,300,#FALSE#,#FALSE#,1234,29999,2\r\n");
+    const QByteArray line = readFile(besideFile());
+    QCOMPARE(line, "450,300,4500,3000," + quoted(signs) + ',' + quoted(Module2::SpareText) +
+                       ",-5,2147483647," + quoted(board) +
+                       ",3000,300,#FALSE#,#FALSE#,1234,29999,2\r\n");
 
+    // Read back, every field lands where it came from: saving again gives the same line.
     Module2::reset();
-    FakeServices fakes(executable());
-    Form1 form(fakes.services);
-    form.LoadIni();
-
-    QCOMPARE(form.pos(), QPoint(30, 20));
-    QCOMPARE(form.panel().pos(), QPoint(300, 200));
-    QCOMPARE(form.PicKanban->twips().left, 3000);
-    QCOMPARE(form.PicKanban->twips().top, 300);
-    QCOMPARE(form.PicKanban->picture().sizeTwips, toTwips(kBoard));
-    QCOMPARE(form.PicKanban->twips().width, toTwips(kBoard).width());
-    QVERIFY(frameFits(form));
-    QVERIFY(form.PicKanban->isHidden());
-    QVERIFY(!form.MnuViewKanban->isChecked());
-    QVERIFY(frameVisible(form, false));
-    QVERIFY(!form.MnuViewWaku->isChecked());
-    QCOMPARE(form.panel().HScroll1->value(), 1234);
-    QCOMPARE(form.panel().HScroll2->value(), 29999);
-    QCOMPARE(form.panel().lblMaeSpeed->text(), QStringLiteral("1234"));
-    QCOMPARE(form.panel().lblNakaSpeed->text(), QStringLiteral("29999"));
-    QVERIFY(form.panel().Option1[2]->isChecked());
-    QCOMPARE(Module2::HkPicDir, signs + QDir::separator());
-    QCOMPARE(Module2::SpareText, QStringLiteral("予備,\"控え\""));
-    QCOMPARE(Module2::SpareNumber1, -5);
-    QCOMPARE(Module2::SpareNumber2, std::numeric_limits<qint32>::max());
-    QCOMPARE(Module2::KanbanPicPath, board);
-    QCOMPARE(form.File1.path(), signs);
-    QCOMPARE(form.ImgDesiMaku->picture().sizeTwips, toTwips(kFirstSign));
+    Started bus(executable());
+    QCOMPARE(bus.form.ImgDesiMaku->picture().sizeTwips, kFirstSign * kTwipsPerPixel);
+    QCOMPARE(bus.form.PicKanban->picture().sizeTwips, kBoard * kTwipsPerPixel);
+    QVERIFY(bus.form.PicKanban->isHidden() && frameVisible(bus.form, false));
+    QVERIFY(bus.fakes.dialogs->messages.empty());
+    QVERIFY(QFile::remove(besideFile()));
+    bus.form.SaveIni();
+    QCOMPARE(readFile(besideFile()), line);
 }
 
 void TestSettingsFile::loads_data()
 {
     // The file may name {signs} (a sign folder), {empty} (a folder without pictures, holding
-    // notes.txt), {board} (a signboard picture) and {gone} (nothing). When `failed`, the start
-    // falls back to the defaults; otherwise the places, speeds and option are as given.
+    // notes.txt), {board} (a signboard picture) and {gone} (nothing).
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("failed");
-    QTest::addColumn<QPoint>("mainPlace");
-    QTest::addColumn<QPoint>("panelPlace"); // (-1, -1): below the bus window
-    QTest::addColumn<int>("front");
-    QTest::addColumn<int>("middle");
-    QTest::addColumn<int>("option");
-    QTest::addColumn<bool>("viewKanban");
-    QTest::addColumn<bool>("viewWaku");
-    QTest::addColumn<QString>("hkPicDir");
-    QTest::addColumn<QString>("kanbanPath");
-    QTest::addColumn<QString>("spareText");
-    QTest::addColumn<QString>("listFolder");
-    QTest::addColumn<bool>("signShown");
-
+    QTest::addColumn<Loaded>("want");
+    const auto row = [](const char *name, const QByteArray &content, const Loaded &want) {
+        QTest::newRow(name) << content << want;
+    };
     const QPoint below(-1, -1);
-    const auto applied = [](const char *name, const QByteArray &content) -> QTestData & {
-        return QTest::newRow(name)
-               << content << false << QPoint(30, 20) << QPoint(300, 200) << 2000 << 3000 << 1;
-    };
-    const auto failed = [below](const char *name, const QByteArray &content) -> QTestData & {
-        return QTest::newRow(name) << content << true << QPoint() << below << 0 << 0 << 0;
-    };
-    const QString spare = QStringLiteral("spare");
+    row("complete", record({}), {});
+    row("field 1 not a number, no sign folder", record({{1, "abc"}, {5, "\"\""}}),
+        {.main = {0, 20}, .signDir = "", .list = "", .signShown = false});
+    row("speeds at the ends of their range", record({{14, "1"}, {15, "30000"}, {16, "2"}}),
+        {.front = 1, .middle = 30000, .option = 2});
+    row("places off every screen", record({{1, "200000"}, {2, "200000"}, {3, "300000"}, {4, "0"}}),
+        {.main = {0, 0}, .panel = below});
+    row("places partly on the screen",
+        record({{1, "-300"}, {2, "-300"}, {3, "11700"}, {4, "8700"}}),
+        {.main = {-20, -20}, .panel = {780, 580}});
 
-    applied("complete", record({})) << false << true << "{signs}/"
-                                    << "{board}" << spare << "{signs}" << true;
-    applied("lines after the record", record({}) + "\"x\",1,2\r\n\r\n9,9,9\r\n")
-        << false << true << "{signs}/"
-        << "{board}" << spare << "{signs}" << true;
-    applied("fields over several lines", "450,300\r\n4500 , 3000,\"{signs}\"\n\"spare\",7,-8,"
-                                         "\"{board}\"\r\n\r\n3000,300,#FALSE#,#TRUE#\n2000\r\n"
-                                         "3000\r\n1\r\n")
-        << false << true << "{signs}/"
-        << "{board}" << spare << "{signs}" << true;
-    QTest::newRow("field 1 not a number, no sign folder")
-        << record({{1, "abc"}, {5, "\"\""}}) << false << QPoint(0, 20) << QPoint(300, 200) << 2000
-        << 3000 << 1 << false << true << ""
-        << "{board}" << spare << "" << false;
-    QTest::newRow("speeds at the ends of their range")
-        << record({{14, "1"}, {15, "30000"}, {16, "2"}}) << false << QPoint(30, 20)
-        << QPoint(300, 200) << 1 << 30000 << 2 << false << true << "{signs}/"
-        << "{board}" << spare << "{signs}" << true;
-    QTest::newRow("places off every screen")
-        << record({{1, "200000"}, {2, "200000"}, {3, "300000"}, {4, "0"}}) << false << QPoint(0, 0)
-        << below << 2000 << 3000 << 1 << false << true << "{signs}/"
-        << "{board}" << spare << "{signs}" << true;
-    QTest::newRow("places partly on the screen")
-        << record({{1, "-300"}, {2, "-300"}, {3, "11700"}, {4, "8700"}}) << false
-        << QPoint(-20, -20) << QPoint(780, 580) << 2000 << 3000 << 1 << false << true << "{signs}/"
-        << "{board}" << spare << "{signs}" << true;
-
-    failed("no file", QByteArray()) << true << true << ""
-                                    << ""
-                                    << ""
-                                    << "" << false;
-    failed("fifteen fields", record({}, 15)) << true << true << "{signs}"
-                                             << "{board}" << spare << "" << false;
-    failed("field 16 is 3", record({{16, "3"}})) << false << true << "{signs}/"
-                                                 << "{board}" << spare << "{signs}" << true;
-    failed("field 16 is -1", record({{16, "-1"}})) << false << true << "{signs}/"
-                                                   << "{board}" << spare << "{signs}" << true;
-    failed("field 16 does not fit 16 bits", record({{16, "65536"}}))
-        << true << true << "{signs}"
-        << "{board}" << spare << "" << false;
-    failed("sign folder gone", record({{5, "\"{gone}\""}})) << false << true << "{gone}"
-                                                            << "{board}" << spare << "" << false;
-    failed("sign folder without pictures", record({{5, "\"{empty}\""}}))
-        << false << true << "{empty}/"
-        << "{board}" << spare << "{empty}" << false;
-    failed("signboard picture gone", record({{9, "\"{gone}/board.bmp\""}}))
-        << false << true << "{signs}"
-        << "{gone}/board.bmp" << spare << "" << false;
-    failed("signboard file not a picture", record({{9, "\"{empty}/notes.txt\""}}))
-        << false << true << "{signs}"
-        << "{empty}/notes.txt" << spare << "" << false;
-    failed("front speed 0", record({{14, "0"}})) << false << true << "{signs}"
-                                                 << "{board}" << spare << "" << false;
-    failed("middle speed 30001", record({{15, "30001"}})) << false << true << "{signs}"
-                                                          << "{board}" << spare << "" << false;
-    failed("front speed 40000", record({{14, "40000"}})) << false << true << "{signs}"
-                                                         << "{board}" << spare << "" << false;
-    failed("middle speed 70000", record({{15, "70000"}})) << false << true << "{signs}"
-                                                          << "{board}" << spare << "" << false;
+    // A failed start: the places, the signboard and the speeds fall back to the defaults;
+    // what was read before the failure stays.
+    const auto failed = [](const char *signDir, const char *board = "{board}",
+                           const char *list = "", bool signShown = false) {
+        return Loaded{.failed = true,
+                      .signDir = signDir,
+                      .board = board,
+                      .list = list,
+                      .signShown = signShown};
+    };
+    Loaded noFile = failed("", "");
+    noFile.viewKanban = true;
+    noFile.spare.clear();
+    row("no file", {}, noFile);
+    // Failing while reading: nothing after it is applied.
+    Loaded unread = failed("{signs}");
+    unread.viewKanban = true;
+    row("fifteen fields", record({}, 15), unread);
+    row("field 16 does not fit 16 bits", record({{16, "65536"}}), unread);
+    row("signboard file not a picture", record({{9, "\"{empty}/notes.txt\""}}),
+        failed("{signs}", "{empty}/notes.txt"));
+    // The sign folder is only looked at after the speeds.
+    row("front speed 0", record({{14, "0"}}), failed("{signs}"));
+    row("middle speed 30001", record({{15, "30001"}}), failed("{signs}"));
+    // Cut to 16 bits it would be a speed in range (4464).
+    row("middle speed 70000", record({{15, "70000"}}), failed("{signs}"));
+    row("sign folder gone", record({{5, "\"{gone}\""}}), failed("{gone}"));
+    row("sign folder without pictures", record({{5, "\"{empty}\""}}),
+        failed("{empty}/", "{board}", "{empty}"));
+    row("field 16 is 3", record({{16, "3"}}), failed("{signs}/", "{board}", "{signs}", true));
+    row("field 16 is -1", record({{16, "-1"}}), failed("{signs}/", "{board}", "{signs}", true));
 
     // As the Windows program wrote it: Windows paths, text in code page 932 (with "表" and "ソ",
     // whose second byte is a backslash).
     QStringEncoder shiftJis("Shift_JIS");
     if (shiftJis.isValid()) {
-        const QByteArray windows = shiftJis.encode(
-            QStringLiteral("1500,1500,0,3600,\"C:\\バス\\表示ソフト\\\",\"予備の文字\",7,-8,\"\","
-                           "8790,1680,#FALSE#,#FALSE#,10000,6000,0\r\n"));
-        failed("written by the Windows program", windows)
-            << false << false << "C:\\バス\\表示ソフト\\"
-            << "" << QStringLiteral("予備の文字") << "" << false;
+        Loaded windows = failed("C:\\バス\\表示ソフト\\", "");
+        windows.viewWaku = false;
+        windows.spare = QStringLiteral("予備の文字");
+        row("written by the Windows program",
+            shiftJis.encode(QStringLiteral(
+                "1500,1500,0,3600,\"C:\\バス\\表示ソフト\\\",\"予備の文字\",7,-8,\"\","
+                "8790,1680,#FALSE#,#FALSE#,10000,6000,0\r\n")),
+            windows);
     }
 }
 
 void TestSettingsFile::loads()
 {
     QFETCH(QByteArray, content);
-    QFETCH(bool, failed);
-    QFETCH(QPoint, mainPlace);
-    QFETCH(QPoint, panelPlace);
-    QFETCH(int, front);
-    QFETCH(int, middle);
-    QFETCH(int, option);
-    QFETCH(bool, viewKanban);
-    QFETCH(bool, viewWaku);
-    QFETCH(QString, hkPicDir);
-    QFETCH(QString, kanbanPath);
-    QFETCH(QString, spareText);
-    QFETCH(QString, listFolder);
-    QFETCH(bool, signShown);
+    QFETCH(Loaded, want);
 
     const QString signs = m_dir->filePath(QStringLiteral("signs"));
     const QString empty = m_dir->filePath(QStringLiteral("empty"));
@@ -371,67 +288,61 @@ void TestSettingsFile::loads()
     QVERIFY(writeFile(empty + "/notes.txt", "no picture here"));
     QVERIFY(writePicture(m_dir->filePath(QStringLiteral("board.bmp")), kBoard, Qt::green));
     // The placeholders stand for these files and folders.
-    const auto pathOf = [this](const char *name) {
-        return m_dir->filePath(qstrcmp(name, "board") == 0 ? QStringLiteral("board.bmp")
-                                                           : QString::fromLatin1(name));
-    };
-    const std::array names = {"signs", "empty", "board", "gone"};
-    const auto placeText = [&](QString text) {
+    const auto place = [this](QString text) {
         text.replace(QStringLiteral("}/"), QStringLiteral("}") + QDir::separator());
-        for (const char *name : names)
-            text.replace('{' + QLatin1String(name) + '}', pathOf(name));
+        text.replace(QStringLiteral("{board}"), QStringLiteral("{board.bmp}"));
+        for (const char *name : {"signs", "empty", "board.bmp", "gone"})
+            text.replace('{' + QLatin1String(name) + '}', m_dir->filePath(QLatin1String(name)));
         return text;
     };
-    if (!content.isEmpty()) {
-        for (const char *name : names)
-            content.replace('{' + QByteArray(name) + '}', pathOf(name).toUtf8());
+    content.replace("{board}", "{board.bmp}");
+    for (const char *name : {"signs", "empty", "board.bmp", "gone"})
+        content.replace('{' + QByteArray(name) + '}',
+                        m_dir->filePath(QLatin1String(name)).toUtf8());
+    if (!content.isEmpty())
         QVERIFY(writeFile(besideFile(), content));
-    }
 
-    FakeServices fakes(executable());
-    Form1 form(fakes.services);
-    form.LoadIni();
+    Started bus(executable());
+    Form1 &form = bus.form;
     frmSet &panel = form.panel();
-
-    if (failed) {
-        mainPlace = QPoint(0, 0);
-        front = 10000;
-        middle = 6000;
-        option = 0;
+    if (want.failed) {
+        want.main = QPoint(0, 0);
+        want.panel = QPoint(-1, -1);
+        want.front = 10000;
+        want.middle = 6000;
+        want.option = 0;
         QVERIFY(form.PicKanban->twips() == kResetBoard);
         QVERIFY(form.PicKanban->picture().isEmpty());
     } else {
         QCOMPARE(form.PicKanban->twips().left, 3000);
         QCOMPARE(form.PicKanban->twips().top, 300);
-        QCOMPARE(form.PicKanban->picture().sizeTwips,
-                 kanbanPath.isEmpty() ? QSize() : toTwips(kBoard));
+        QCOMPARE(form.PicKanban->picture().sizeTwips, kBoard * kTwipsPerPixel);
     }
-    if (panelPlace == QPoint(-1, -1))
-        panelPlace = panelBelow(form);
-    QCOMPARE(form.pos(), mainPlace);
-    QCOMPARE(panel.pos(), panelPlace);
+    if (want.panel == QPoint(-1, -1))
+        want.panel = QPoint(0, form.outerHeightTwips() / kTwipsPerPixel);
+    QCOMPARE(form.pos(), want.main);
+    QCOMPARE(panel.pos(), want.panel);
     QVERIFY(frameFits(form));
-    QCOMPARE(panel.HScroll1->value(), front);
-    QCOMPARE(panel.HScroll2->value(), middle);
-    QCOMPARE(panel.lblMaeSpeed->text(), QString::number(front));
-    QCOMPARE(panel.lblNakaSpeed->text(), QString::number(middle));
-    QVERIFY(panel.Option1[std::size_t(option)]->isChecked());
+    QCOMPARE(panel.HScroll1->value(), want.front);
+    QCOMPARE(panel.HScroll2->value(), want.middle);
+    QCOMPARE(panel.lblMaeSpeed->text(), QString::number(want.front));
+    QCOMPARE(panel.lblNakaSpeed->text(), QString::number(want.middle));
+    QVERIFY(panel.Option1[std::size_t(want.option)]->isChecked());
 
-    QCOMPARE(form.PicKanban->isHidden(), !viewKanban);
-    QCOMPARE(form.MnuViewKanban->isChecked(), viewKanban);
-    QVERIFY(frameVisible(form, viewWaku));
-    QCOMPARE(form.MnuViewWaku->isChecked(), viewWaku);
+    QCOMPARE(form.PicKanban->isHidden(), !want.viewKanban);
+    QCOMPARE(form.MnuViewKanban->isChecked(), want.viewKanban);
+    QVERIFY(frameVisible(form, want.viewWaku));
+    QCOMPARE(form.MnuViewWaku->isChecked(), want.viewWaku);
 
-    QCOMPARE(Module2::HkPicDir, placeText(hkPicDir));
-    QCOMPARE(Module2::KanbanPicPath, placeText(kanbanPath));
-    QCOMPARE(Module2::SpareText, spareText);
-    if (!content.isEmpty()) {
-        QCOMPARE(Module2::SpareNumber1, 7);
-        QCOMPARE(Module2::SpareNumber2, -8);
-    }
-    QCOMPARE(form.File1.path(), placeText(listFolder));
-    QCOMPARE(form.ImgDesiMaku->picture().sizeTwips, signShown ? toTwips(kFirstSign) : QSize());
-    QVERIFY(fakes.dialogs->messages.empty());
+    QCOMPARE(Module2::HkPicDir, place(want.signDir));
+    QCOMPARE(Module2::KanbanPicPath, place(want.board));
+    QCOMPARE(Module2::SpareText, want.spare);
+    QCOMPARE(Module2::SpareNumber1, content.isEmpty() ? 0 : 7);
+    QCOMPARE(Module2::SpareNumber2, content.isEmpty() ? 0 : -8);
+    QCOMPARE(form.File1.path(), place(want.list));
+    QCOMPARE(form.ImgDesiMaku->picture().sizeTwips,
+             want.signShown ? kFirstSign * kTwipsPerPixel : QSize());
+    QVERIFY(bus.fakes.dialogs->messages.empty());
 }
 
 void TestSettingsFile::keepsOldFileWhenSaveFails()
@@ -447,33 +358,31 @@ void TestSettingsFile::keepsOldFileWhenSaveFails()
     QVERIFY(QDir().mkpath(QFileInfo(inConfig).absolutePath()));
     QVERIFY(writeFile(inConfig, old));
 
-    FakeServices fakes(m_dir->filePath(name));
-    Form1 form(fakes.services);
-    form.LoadIni();
-    QCOMPARE(form.pos(), QPoint(30, 20));
-    form.panel().HScroll1->setValue(4321);
-    QSignalSpy ended(&form, &Form1::programEnded);
-    form.Form_Unload();
+    Started bus(m_dir->filePath(name));
+    QCOMPARE(bus.form.pos(), QPoint(30, 20));
+    bus.form.panel().HScroll1->setValue(4321);
+    QSignalSpy ended(&bus.form, &Form1::programEnded);
+    bus.form.Form_Unload();
 
     QCOMPARE(ended.size(), 1);
     QCOMPARE(readFile(beside), old);
     QCOMPARE(readFile(inConfig), old);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{name + ".ini"});
-    QCOMPARE(fakes.dialogs->messages.size(), std::size_t(1));
-    const FakeDialogs::Message &message = fakes.dialogs->messages.front();
+    QCOMPARE(bus.fakes.dialogs->messages.size(), std::size_t(1));
+    const FakeDialogs::Message &message = bus.fakes.dialogs->messages.front();
     QCOMPARE(message.icon, platform::MessageIcon::Critical);
-    QVERIFY2(message.text.contains(QDir::toNativeSeparators(beside)), qPrintable(message.text));
+    // The path and, on the third line, the reason.
     const QStringList lines = message.text.split(QStringLiteral("\r\n"));
-    QCOMPARE(lines.size(), 3);
-    QVERIFY(!lines.last().isEmpty()); // the reason
+    QVERIFY2(lines.size() == 3 && lines[1] == QDir::toNativeSeparators(beside) &&
+                 !lines[2].isEmpty(),
+             qPrintable(message.text));
 }
 
 void TestSettingsFile::savesNewPanelAfterPanelClosed()
 {
     QVERIFY(writeFile(besideFile(), record({{5, "\"\""}, {9, "\"\""}})));
-    FakeServices fakes(executable());
-    Form1 form(fakes.services);
-    form.LoadIni();
+    Started bus(executable());
+    Form1 &form = bus.form;
     QCOMPARE(form.panel().pos(), QPoint(300, 200));
 
     form.panel().close();
@@ -482,25 +391,26 @@ void TestSettingsFile::savesNewPanelAfterPanelClosed()
     form.SaveIni();
 
     // A panel made anew, hidden, with its design values.
-    QVERIFY(form.panelExists());
-    QVERIFY(form.panel().isHidden());
-    QVERIFY(form.panel().pos() != QPoint(300, 200));
+    QVERIFY(form.panelExists() && form.panel().isHidden());
+    const QPoint place = form.panel().pos();
+    QVERIFY(place != QPoint(300, 200));
     const QByteArrayList fields = readFile(besideFile()).trimmed().split(',');
-    QCOMPARE(fields.size(), 16);
-    QCOMPARE(fields[2], QByteArray::number(pixelsToTwips(form.panel().pos().x())));
-    QCOMPARE(fields[3], QByteArray::number(pixelsToTwips(form.panel().pos().y())));
+    QCOMPARE(fields.mid(2, 2), (QByteArrayList{QByteArray::number(pixelsToTwips(place.x())),
+                                               QByteArray::number(pixelsToTwips(place.y()))}));
     QCOMPARE(fields.mid(13), (QByteArrayList{"6000", "10000", "0"}));
 }
 
 void TestSettingsFile::readsNewerOfTwoFiles_data()
 {
-    QTest::addColumn<int>("besideAge"); // seconds old; -1: no such file
+    QTest::addColumn<int>("besideAge"); // seconds old; -1: no such file, -2: a folder of its name
     QTest::addColumn<int>("configAge");
     QTest::addColumn<int>("read"); // 1 beside the executable, 2 the configuration folder
     QTest::newRow("beside the executable only") << 0 << -1 << 1;
     QTest::newRow("configuration folder only") << -1 << 0 << 2;
     QTest::newRow("both, beside newer") << 10 << 100 << 1;
     QTest::newRow("both, configuration newer") << 100 << 10 << 2;
+    // The folder in the way sent the last save to the configuration folder; it is no file.
+    QTest::newRow("older, behind a folder in the way") << -2 << 100 << 2;
 }
 
 void TestSettingsFile::readsNewerOfTwoFiles()
@@ -511,22 +421,21 @@ void TestSettingsFile::readsNewerOfTwoFiles()
 
     const QDateTime now = QDateTime::currentDateTime();
     const auto put = [&now](const QString &path, int age, int mark) {
-        if (age < 0)
-            return true;
+        if (age == -2)
+            return QDir().mkpath(path);
         QFile file(path);
-        return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) &&
-               file.write(record({{5, "\"\""}, {9, "\"\""}, {7, QByteArray::number(mark)}})) > 0 &&
-               file.flush() &&
-               file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime);
+        return age < 0 ||
+               (QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) &&
+                file.write(record({{5, "\"\""}, {9, "\"\""}, {7, QByteArray::number(mark)}})) > 0 &&
+                file.flush() &&
+                file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
     };
     QVERIFY(put(besideFile(), besideAge, 1));
     QVERIFY(put(configFile(), configAge, 2));
 
-    FakeServices fakes(executable());
-    Form1 form(fakes.services);
-    form.LoadIni();
+    Started bus(executable());
     QCOMPARE(Module2::SpareNumber1, read);
-    QCOMPARE(form.pos(), QPoint(30, 20));
+    QCOMPARE(bus.form.pos(), QPoint(30, 20));
 }
 
 void TestSettingsFile::savesToConfigFolderWhenExecutableFolderCannot_data()
@@ -546,33 +455,11 @@ void TestSettingsFile::savesToConfigFolderWhenExecutableFolderCannot()
     } else {
         QVERIFY(QDir().mkpath(besideFile()));
     }
-
-    {
-        FakeServices fakes(executable());
-        Form1 form(fakes.services);
-        form.LoadIni();
-        Module2::SpareNumber1 = 42;
-        form.panel().HScroll1->setValue(2345);
-        QSignalSpy ended(&form, &Form1::programEnded);
-        form.Form_Unload();
-        QCOMPARE(ended.size(), 1);
-        QVERIFY(fakes.dialogs->messages.empty());
-    }
-    QVERIFY(QFileInfo(configFile()).isFile());
-    // Older than the folder in the way, which still is no settings file.
-    QFile saved(configFile());
-    QVERIFY(saved.open(QIODevice::Append));
-    QVERIFY(saved.setFileTime(QDateTime::currentDateTime().addDays(-1),
-                              QFileDevice::FileModificationTime));
-    saved.close();
-
-    // The next start finds it there.
-    Module2::reset();
-    FakeServices fakes(executable());
-    Form1 form(fakes.services);
-    form.LoadIni();
-    QCOMPARE(Module2::SpareNumber1, 42);
-    QCOMPARE(form.panel().HScroll1->value(), 2345);
+    Started bus(executable());
+    bus.form.panel().HScroll1->setValue(2345);
+    bus.form.Form_Unload();
+    QVERIFY(bus.fakes.dialogs->messages.empty());
+    QVERIFY(readFile(configFile()).endsWith(",2345,6000,0\r\n"));
 }
 
 QTEST_MAIN(TestSettingsFile)
