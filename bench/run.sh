@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build=$root/build
 runs=${BENCH_RUNS:-11}
+sh scripts/packages.sh bench
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target rorumo VLM3Res minimal_window bench_start bench_doors bench_sign \
