@@ -2,7 +2,7 @@
 
 #include <QStringEncoder>
 #include <QTest>
-#include <limits>
+#include <tuple>
 
 using settings::RecordReader;
 using settings::RecordWriter;
@@ -55,8 +55,12 @@ QStringList readRecord(const QByteArray &data)
     return read;
 }
 
-const QStringList FirstStart{"0", "0",    "0",    "3600", "",    "",      "0",    "0",
-                             "",  "8790", "1680", "yes",  "yes", "10000", "6000", "0"};
+// A settings line's fields as text, '|' between them.
+QStringList fields(const char *text)
+{
+    return QString::fromUtf8(text).split(u'|');
+}
+const QStringList FirstStart = fields("0|0|0|3600|||0|0||8790|1680|yes|yes|10000|6000|0");
 const QByteArray FirstStartLine =
     "0,0,0,3600,\"\",\"\",0,0,\"\",8790,1680,#TRUE#,#TRUE#,10000,6000,0\r\n";
 
@@ -67,247 +71,215 @@ class TestSettingsRecord : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void writesAndReadsBack_data();
-    void writesAndReadsBack();
-    void writesPosition_data();
-    void writesPosition();
-    void splitsFields_data();
-    void splitsFields();
-    void readsValues_data();
-    void readsValues();
-    void failureIsFinal();
-    void decodesWindowsText_data();
-    void decodesWindowsText();
-    void handlesHugeFields_data();
-    void handlesHugeFields();
-};
-
-void TestSettingsRecord::writesAndReadsBack_data()
-{
-    QTest::addColumn<QStringList>("fields");
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<bool>("written"); // the line is what the writer makes of the fields
-    QTest::newRow("first start") << FirstStart << FirstStartLine << true;
-    // Quotes doubled, commas and line ends kept inside quotes, UTF-8, the 32-bit ends.
-    QTest::newRow("every kind at its edges")
-        << QStringList{"-15",   "12",          "-2",         "3600",       "/home/方向幕, \"A\"/",
-                       "\"",    "-2147483648", "2147483647", " a ,\r\n2 ", "8790",
-                       "-1680", "no",          "yes",        "-32768",     "65535",
-                       "-32768"}
-        << QByteArray("-15,12,-2,3600,\"/home/\xe6\x96\xb9\xe5\x90\x91\xe5\xb9\x95, \"\"A\"\"/\","
-                      "\"\"\"\",-2147483648,2147483647,\" a ,\r\n2 \",8790,-1680,#FALSE#,#TRUE#,"
-                      "-32768,65535,-32768\r\n")
-        << true;
-    QTest::newRow("several lines")
-        << FirstStart
-        << QByteArray("0,0,0,3600\r\n\"\",\"\"\r\n0\r\n0\r\n\r\n\"\",8790,1680\n#TRUE#,#TRUE#\r\n"
-                      "10000,6000,0\r\n")
-        << false;
-    QTest::newRow("extra lines after")
-        << FirstStart << FirstStartLine + "1,2,3\r\n\"unterminated\r\n,,,\xff\xfe" << false;
-    QTest::newRow("extra field after")
-        << FirstStart << FirstStartLine.chopped(2) + ",99999999999" << false;
-    QTest::newRow("fifteen fields") << FirstStart.mid(0, 15) << FirstStartLine.chopped(4) << false;
-    QTest::newRow("cut inside a text")
-        << QStringList{"0", "0", "0", "3600", "/ho"} << QByteArray("0,0,0,3600,\"/ho") << false;
-}
-
-void TestSettingsRecord::writesAndReadsBack()
-{
-    QFETCH(QStringList, fields);
-    QFETCH(QByteArray, line);
-    QFETCH(bool, written);
-    if (written)
-        QCOMPARE(writeRecord(fields), line);
-    QCOMPARE(readRecord(line), fields);
-}
-
-void TestSettingsRecord::writesPosition_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QByteArray>("written");
-    // At most seven significant digits, never an exponent; no NaN or infinity.
-    for (const char *c : {"-0=0", "12.5=12.5", "-0.66666667=-0.6666667", "0.33333333=0.3333333",
-                          "12345678=12345680", "9999999.5=10000000", "1.5e-7=0.00000015",
-                          "3e9=3000000000", "nan=0", "-inf=0"}) {
-        const QByteArrayList parts = QByteArray(c).split('=');
-        QTest::newRow(c) << QString::fromLatin1(parts[0]) << parts[1];
+    void writesAndReadsBack_data()
+    {
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("written"); // the line is what the writer makes of the fields
+        const auto row = [](const char *name, const QStringList &f, const QByteArray &line,
+                            bool written = false) { QTest::newRow(name) << f << line << written; };
+        row("first start", FirstStart, FirstStartLine, true);
+        // Quotes doubled, commas and line ends kept inside quotes, UTF-8, the 32-bit ends.
+        row("every kind at its edges",
+            fields("-15|12|-2|3600|/home/方向幕, \"A\"/|\"|-2147483648|2147483647| a ,\r\n2 |8790|"
+                   "-1680|no|yes|-32768|65535|-32768"),
+            "-15,12,-2,3600,\"/home/\xe6\x96\xb9\xe5\x90\x91\xe5\xb9\x95, \"\"A\"\"/\",\"\"\"\","
+            "-2147483648,2147483647,\" a ,\r\n2 "
+            "\",8790,-1680,#FALSE#,#TRUE#,-32768,65535,-32768\r\n",
+            true);
+        row("several lines", FirstStart,
+            "0,0,0,3600\r\n\"\",\"\"\r\n0\r\n0\r\n\r\n\"\",8790,1680\n#TRUE#,#TRUE#\r\n10000,6000,"
+            "0\r\n");
+        row("more after", FirstStart,
+            FirstStartLine.chopped(2) + ",99999999999\r\n1,2\r\n\"unterminated\r\n,,\xff\xfe");
+        row("fifteen fields", FirstStart.mid(0, 15), FirstStartLine.chopped(4));
+        row("cut inside a text", fields("0|0|0|3600|/ho"), "0,0,0,3600,\"/ho");
     }
-}
+    void writesAndReadsBack()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(QByteArray, line);
+        QFETCH(bool, written);
+        if (written)
+            QCOMPARE(writeRecord(fields), line);
+        QCOMPARE(readRecord(line), fields);
+    }
 
-void TestSettingsRecord::writesPosition()
-{
-    QFETCH(QString, value);
-    QFETCH(QByteArray, written);
-    bool ok = false;
-    RecordWriter out;
-    out.position(value.toFloat(&ok));
-    QVERIFY(ok);
-    QCOMPARE(out.finish(), written + "\r\n");
-}
-
-void TestSettingsRecord::splitsFields_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QStringList>("fields");
-    const auto row = [](const char *name, const QByteArray &data, const QStringList &fields) {
-        QTest::newRow(name) << data << fields;
-    };
-    row("empty data", "", {});
-    row("only line ends", "\r\n\n\r \t\r\n", {});
-    row("spaces around", " a ,\tb\t, \"c\" \r\n", {"a", "b", "c"});
-    row("spaces inside kept", "a b,\" c \"", {"a b", " c "});
-    row("doubled quotes", "\"say \"\"hi\"\"\",\"\"\"\",\"\"", {"say \"hi\"", "\"", ""});
-    row("quote inside unquoted", "a\"b,c", {"a\"b", "c"});
-    row("after closing quote skipped", "\"a\"xyz, b\r\n\"c\" d\ne", {"a", "b", "c", "e"});
-    // A backslash is no escape: old Windows paths end in one right before the quote.
-    row("windows path", "\"C:\\Signs\\Set A\\\",1", {"C:\\Signs\\Set A\\", "1"});
-    row("blank lines skipped", "\r\n\r\na\r\n\r\n  \r\n\tb\n\n\rc", {"a", "b", "c"});
-    row("empty between commas", "a,,b, ,\"\"", {"a", "", "b", "", ""});
-    row("line end after comma", "a,\r\nb,\nc,\rd", {"a", "", "b", "", "c", "", "d"});
-    row("line starting with comma", "a\r\n,b", {"a", "", "b"});
-    row("trailing comma and spaces", "a, ", {"a"});
-    row("unterminated quote", "a,\"b,c\r\n", {"a", "b,c\r\n"});
-    row("lone quote at end", "a,\"", {"a", ""});
-    row("doubled quote at end", "\"a\"\"", {"a\""});
-    row("nul byte", QByteArray("a\0b,c", 5), {QString::fromUtf8("a\0b", 3), "c"});
-}
-
-void TestSettingsRecord::splitsFields()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(QStringList, fields);
-    RecordReader in(data);
-    QStringList read;
-    QString field;
-    while (in.text(field))
-        read.append(field);
-    QCOMPARE(read, fields);
-}
-
-void TestSettingsRecord::readsValues_data()
-{
-    QTest::addColumn<char>("kind");
-    QTest::addColumn<QByteArray>("field");
-    QTest::addColumn<QString>("value"); // empty: the value does not fit its type
-    // Each case is "field=value", or "field=" when the read fails.
-    const auto rows = [](char kind, std::initializer_list<const char *> cases) {
-        for (const QByteArray c : cases) {
-            const qsizetype split = c.lastIndexOf('=');
-            QTest::addRow("%c %s", kind, c.constData())
-                << kind << c.left(split) << QString::fromLatin1(c.mid(split + 1));
+    void writesPosition_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("written");
+        // At most seven significant digits, never an exponent; no NaN or infinity.
+        for (const char *c : {"-0=0", "12.5=12.5", "-0.66666667=-0.6666667", "0.33333333=0.3333333",
+                              "12345678=12345680", "9999999.5=10000000", "1.5e-7=0.00000015",
+                              "3e9=3000000000", "nan=0", "-inf=0"}) {
+            const QByteArrayList parts = QByteArray(c).split('=');
+            QTest::newRow(c) << QString::fromLatin1(parts[0]) << parts[1];
         }
-    };
-    // Only a whole decimal number counts, anything else is 0 (a comma ends the field);
-    // fractions are rounded half to even from the full decimal text.
-    rows('W', {"+7=7", "000000000000000000042=42", "\" 42 \"=42", "12abc=0", "1 2=0", "0x10=0",
-               "-3.5=-4", "2147483647=2147483647", "-2147483648=-2147483648", "2147483648=",
-               "-2147483648.6=", "1e99999999999999999999=", "123456789012345678901234567890="});
-    rows('P', {"=0", ".=0", "12,5=12", "12.5=12", "13.5=14", "-0.5=0", "-1.5=-2",
-               "12.50000000000000000001=13", "12.=12", ".75=1", "1.5E+3=1500", "25e-1=2",
-               "7e-99999999999999999999=0", "1e=0",
-               "-2147483649=", "2147483647.5=", "-2147483648.5=-2147483648", "1e10="});
-    rows('S', {"32767=32767", "-32768=-32768", "32768=", "-32769=", "32767.5=", "-32768.5=-32768"});
-    // #TRUE# and #FALSE# in any case; otherwise a number that is not zero is yes.
-    rows('N', {"#TRUE#=yes", "#true#=yes", "\"#TRUE#\"=yes", "-1=yes", "0.001=yes",
-               "99999999999999999999=yes", "#FALSE#=no", " #False# =no", "-0.000=no", "=no",
-               "TRUE=no", "#TRUE=no"});
-}
+    }
+    void writesPosition()
+    {
+        QFETCH(QString, value);
+        QFETCH(QByteArray, written);
+        bool ok = false;
+        RecordWriter out;
+        out.position(value.toFloat(&ok));
+        QVERIFY(ok);
+        QCOMPARE(out.finish(), written + "\r\n");
+    }
 
-void TestSettingsRecord::readsValues()
-{
-    QFETCH(char, kind);
-    QFETCH(QByteArray, field);
-    QFETCH(QString, value);
-    // Start from a value the read has to change; a failed read leaves it as it was.
-    const QString untouched = kind != 'N' ? QStringLiteral("4711") : value == "yes" ? "no" : "yes";
-    RecordReader in(field + ",5\r\n");
-    QString read = untouched;
-    QCOMPARE(readField(in, kind, read), !value.isEmpty());
-    QCOMPARE(read, value.isEmpty() ? untouched : value);
-    qint32 next = 0;
-    QCOMPARE(in.whole(next), !value.isEmpty()); // the field after it only when this one was read
-}
+    void splitsFields_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QStringList>("fields");
+        const auto row = [](const char *name, const QByteArray &data, const QStringList &fields) {
+            QTest::newRow(name) << data << fields;
+        };
+        row("empty data", "", {});
+        row("spaces around", " a ,\tb\t, \"c\" \r\n", {"a", "b", "c"});
+        row("spaces inside kept", "a b,\" c \"", {"a b", " c "});
+        row("doubled quotes", "\"say \"\"hi\"\"\",\"\"\"\",\"\"", {"say \"hi\"", "\"", ""});
+        row("quote inside unquoted", "a\"b,c", {"a\"b", "c"});
+        row("after closing quote skipped", "\"a\"xyz, b\r\n\"c\" d\ne", {"a", "b", "c", "e"});
+        // A backslash is no escape: old Windows paths end in one right before the quote.
+        row("windows path", "\"C:\\Signs\\Set A\\\",1", {"C:\\Signs\\Set A\\", "1"});
+        row("blank lines skipped", "\r\n\r\na\r\n\r\n  \r\n\tb\n\n\rc", {"a", "b", "c"});
+        row("empty between commas", "a,,b, ,\"\"", {"a", "", "b", "", ""});
+        row("line end after comma", "a,\r\nb,\nc,\rd", {"a", "", "b", "", "c", "", "d"});
+        row("line starting with comma", "a\r\n,b", {"a", "", "b"});
+        row("trailing comma and spaces", "a, ", {"a"});
+        row("unterminated quote", "a,\"b,c\r\n", {"a", "b,c\r\n"});
+        row("lone quote at end", "a,\"", {"a", ""});
+        row("doubled quote at end", "\"a\"\"", {"a\""});
+        row("nul byte", QByteArray("a\0b,c", 5), {QString::fromUtf8("a\0b", 3), "c"});
+    }
+    void splitsFields()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QStringList, fields);
+        RecordReader in(data);
+        QStringList read;
+        QString field;
+        while (in.text(field))
+            read.append(field);
+        QCOMPARE(read, fields);
+    }
 
-void TestSettingsRecord::failureIsFinal()
-{
-    // After a value that does not fit, no later field is read and nothing is overwritten.
-    RecordReader in("1,70000,2,\"x\",#TRUE#");
-    qint16 small = 0;
-    qint32 whole = -1;
-    QString text = QStringLiteral("kept");
-    bool flag = false;
-    QVERIFY(in.whole16(small));
-    QVERIFY(!in.whole16(small));
-    QVERIFY(!in.whole(whole) && !in.text(text) && !in.yesNo(flag));
-    QCOMPARE(small, qint16(1));
-    QCOMPARE(whole, -1);
-    QCOMPARE(text, QStringLiteral("kept"));
-    QCOMPARE(flag, false);
+    void readsValues_data()
+    {
+        QTest::addColumn<char>("kind");
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<QString>("value"); // empty: the value does not fit its type
+        // Each case is "field=value", or "field=" when the read fails.
+        const auto rows = [](char kind, std::initializer_list<const char *> cases) {
+            for (const QByteArray c : cases) {
+                const qsizetype split = c.lastIndexOf('=');
+                QTest::addRow("%c %s", kind, c.constData())
+                    << kind << c.left(split) << QString::fromLatin1(c.mid(split + 1));
+            }
+        };
+        // Only a whole decimal number counts, anything else is 0 (a comma ends the field);
+        // fractions are rounded half to even from the full decimal text.
+        rows('W', {"+7=7", "000000000000000000042=42", "\" 42 \"=42", "12abc=0", "1 2=0", "0x10=0",
+                   "-3.5=-4", "2147483647=2147483647", "-2147483648=-2147483648", "2147483648=",
+                   "-2147483648.6=", "1e99999999999999999999=", "123456789012345678901234567890="});
+        rows('P', {"=0", ".=0", "12,5=12", "12.5=12", "13.5=14", "-0.5=0", "-1.5=-2",
+                   "12.50000000000000000001=13", "12.=12", ".75=1", "1.5E+3=1500", "25e-1=2",
+                   "7e-99999999999999999999=0", "1e=0",
+                   "-2147483649=", "2147483647.5=", "-2147483648.5=-2147483648", "1e10="});
+        rows('S',
+             {"32767=32767", "-32768=-32768", "32768=", "-32769=", "32767.5=", "-32768.5=-32768"});
+        // #TRUE# and #FALSE# in any case; otherwise a number that is not zero is yes.
+        rows('N', {"#TRUE#=yes", "#true#=yes", "\"#TRUE#\"=yes", "-1=yes", "0.001=yes",
+                   "99999999999999999999=yes", "#FALSE#=no", " #False# =no", "-0.000=no", "=no",
+                   "TRUE=no", "#TRUE=no"});
+    }
+    void readsValues()
+    {
+        QFETCH(char, kind);
+        QFETCH(QByteArray, field);
+        QFETCH(QString, value);
+        // Start from a value the read has to change; a failed read leaves it as it was.
+        const QString untouched = kind != 'N'      ? QStringLiteral("4711")
+                                  : value == "yes" ? "no"
+                                                   : "yes";
+        RecordReader in(field + ",5\r\n");
+        QString read = untouched;
+        QCOMPARE(readField(in, kind, read), !value.isEmpty());
+        QCOMPARE(read, value.isEmpty() ? untouched : value);
+        qint32 next = 0; // the field after it only when this one was read
+        QCOMPARE(in.whole(next), !value.isEmpty());
+    }
 
-    RecordReader ended("1");
-    QVERIFY(ended.whole(whole));
-    QVERIFY(!ended.text(text) && !ended.text(text));
-    QCOMPARE(text, QStringLiteral("kept"));
-}
+    // After a value that does not fit, and at the end, no field is read and nothing overwritten.
+    void failureIsFinal()
+    {
+        RecordReader in("1,70000,2,\"x\",#TRUE#");
+        qint16 small = 0;
+        qint32 whole = -1;
+        QString text = QStringLiteral("kept");
+        bool flag = false;
+        QVERIFY(in.whole16(small) && !in.whole16(small));
+        QVERIFY(!in.whole(whole) && !in.text(text) && !in.yesNo(flag));
+        QCOMPARE(std::tuple(small, whole, text, flag),
+                 std::tuple(qint16(1), -1, QStringLiteral("kept"), false));
+        RecordReader ended("1");
+        QVERIFY(ended.whole(whole) && !ended.text(text) && !ended.text(text));
+        QCOMPARE(text, QStringLiteral("kept"));
+    }
 
-void TestSettingsRecord::decodesWindowsText_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text"); // empty: only "not decoded as UTF-8"
+    void decodesWindowsText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text"); // empty: only "not decoded as UTF-8"
+        // 0x5C (a backslash) is also the second byte of ソ and 表 in Shift_JIS.
+        QStringEncoder shiftJis("Shift_JIS");
+        for (const QString &text : {QStringLiteral("C:\\方向幕\\ソ表①\\"), QStringLiteral("ﾊﾞｽ")})
+            QTest::addRow("shift_jis %s", qPrintable(text))
+                << (shiftJis.isValid() ? shiftJis.encode(text) : QByteArray()) << text;
+        // Bytes that look like UTF-8 but are not: overlong, surrogate, beyond U+10FFFF, cut short.
+        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << QStringLiteral("ﾀｯ");
+        QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80") << QString();
+        QTest::newRow("beyond unicode") << QByteArray("\xf4\x90\x80\x80") << QString();
+        QTest::newRow("cut sequence") << QByteArray("a\xe6\x96") << QString();
+    }
+    void decodesWindowsText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        if (bytes.isEmpty())
+            QSKIP("No Shift_JIS codec in this Qt build");
+        RecordReader in('"' + bytes + "\",7");
+        QString read;
+        qint32 next = 0;
+        QVERIFY(in.text(read) && in.whole(next) && next == 7);
+        if (!text.isEmpty())
+            QCOMPARE(read, text);
+        else
+            QVERIFY(!read.isEmpty() && read != QString::fromUtf8(bytes));
+    }
 
-    // 0x5C (a backslash) is also the second byte of ソ and 表 in Shift_JIS.
-    QStringEncoder shiftJis("Shift_JIS");
-    for (const QString &text : {QStringLiteral("C:\\方向幕\\ソ表①\\"), QStringLiteral("ﾊﾞｽ")})
-        QTest::addRow("shift_jis %s", qPrintable(text))
-            << (shiftJis.isValid() ? shiftJis.encode(text) : QByteArray()) << text;
-    // Bytes that look like UTF-8 but are not: overlong, surrogate, beyond U+10FFFF, cut short.
-    QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << QStringLiteral("ﾀｯ");
-    QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80") << QString();
-    QTest::newRow("beyond unicode") << QByteArray("\xf4\x90\x80\x80") << QString();
-    QTest::newRow("cut sequence") << QByteArray("a\xe6\x96") << QString();
-}
-
-void TestSettingsRecord::decodesWindowsText()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
-    if (bytes.isEmpty())
-        QSKIP("No Shift_JIS codec in this Qt build");
-
-    RecordReader in('"' + bytes + "\",7");
-    QString read;
-    QVERIFY(in.text(read));
-    if (!text.isEmpty())
-        QCOMPARE(read, text);
-    else
-        QVERIFY(!read.isEmpty() && read != QString::fromUtf8(bytes));
-    qint32 next = 0;
-    QVERIFY(in.whole(next));
-    QCOMPARE(next, 7);
-}
-
-void TestSettingsRecord::handlesHugeFields_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("count");
-    constexpr qsizetype MiB = 1024 * 1024;
-    const QByteArray toText = "0,0,0,0,\"";
-    QTest::newRow("digits") << QByteArray(MiB, '1') << 0;
-    QTest::newRow("fraction digits") << "0." + QByteArray(MiB, '0') + "1" << 1;
-    QTest::newRow("line ends") << QByteArray(MiB, '\n') << 0;
-    QTest::newRow("spaces") << QByteArray(MiB, ' ') << 0;
-    QTest::newRow("commas") << QByteArray(MiB, ',') << 16;
-    QTest::newRow("doubled quotes") << toText + QByteArray(MiB, '"') << 5;
-    QTest::newRow("shift_jis lead bytes") << toText + QByteArray(MiB, '\x81') << 5;
-}
-
-void TestSettingsRecord::handlesHugeFields()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(int, count);
-    QCOMPARE(readRecord(data).size(), count);
-}
+    void handlesHugeFields_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("count");
+        constexpr qsizetype MiB = 1024 * 1024;
+        const QByteArray toText = "0,0,0,0,\"";
+        QTest::newRow("digits") << QByteArray(MiB, '1') << 0;
+        QTest::newRow("fraction digits") << "0." + QByteArray(MiB, '0') + "1" << 1;
+        QTest::newRow("line ends") << QByteArray(MiB, '\n') << 0;
+        QTest::newRow("spaces") << QByteArray(MiB, ' ') << 0;
+        QTest::newRow("commas") << QByteArray(MiB, ',') << 16;
+        QTest::newRow("doubled quotes") << toText + QByteArray(MiB, '"') << 5;
+        QTest::newRow("shift_jis lead bytes") << toText + QByteArray(MiB, '\x81') << 5;
+    }
+    void handlesHugeFields()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, count);
+        QCOMPARE(readRecord(data).size(), count);
+    }
+};
 
 QTEST_APPLESS_MAIN(TestSettingsRecord)
 #include "test_settings_record.moc"

@@ -1,6 +1,14 @@
 #include "support/fakes.h"
 
+#include "app/module2.h"
+#include "platform/controls/picture_box.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QWidget>
+#include <algorithm>
 
 void FakeSound::playWave(const QByteArray &riffImage)
 {
@@ -54,4 +62,55 @@ FakeServices::FakeServices(const QString &executablePath)
     services.maker = std::move(makerFake);
     services.windows = std::move(windowsFake);
     services.executablePath = executablePath;
+}
+
+static QString clearedGlobals(const QString &executable)
+{
+    Module2::reset();
+    return executable;
+}
+
+FakeBus::FakeBus(const QString &executable)
+    : fakes(clearedGlobals(executable.isEmpty() ? dir.filePath(QStringLiteral("rorumo"))
+                                                : executable)),
+      form(fakes.services)
+{}
+
+std::array<TwipRect, 3> FakeBus::frame() const
+{
+    return {form.shpK_Waku[0].twips(), form.shpK_Waku[1].twips(), form.shpK_Waku[2].twips()};
+}
+
+std::array<TwipRect, 3> FakeBus::fittedFrame() const
+{
+    const TwipRect b = form.PicKanban->twips();
+    return {TwipRect{b.left - 75, b.top, 75, b.height + 15},
+            TwipRect{b.left + b.width, b.top, 75, b.height + 15},
+            TwipRect{b.left - 75, b.top + b.height, b.width + 150, 60}};
+}
+
+int FakeBus::framePiecesShown() const
+{
+    return int(std::count_if(form.shpK_Waku.begin(), form.shpK_Waku.end(),
+                             [](const ShapeRect &piece) { return piece.isVisible(); }));
+}
+
+bool putFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool putPicture(const QString &path, QSize size, QColor colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && image.save(path, "BMP");
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "app/form1.h"
 #include "doors/step_pacer.h"
 #include "platform/services.h"
 
+#include <QColor>
+#include <QSize>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -89,3 +94,24 @@ struct FakeServices
 
     explicit FakeServices(const QString &executablePath);
 };
+
+// A bus window on the fakes, made after the program's globals are cleared; its program lies in a
+// temporary folder unless `executable` names another.
+struct FakeBus
+{
+    explicit FakeBus(const QString &executable = {});
+    QTemporaryDir dir;
+    FakeServices fakes;
+    Form1 form;
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+    // The three frame pieces around the signboard, where they are and where a re-fit puts them.
+    std::array<TwipRect, 3> frame() const;
+    std::array<TwipRect, 3> fittedFrame() const;
+    int framePiecesShown() const;
+};
+
+// Files for the tests, their folders made as needed; false when they cannot be written.
+bool putFile(const QString &path, const QByteArray &bytes);
+QByteArray fileBytes(const QString &path); // empty when it cannot be read
+bool putPicture(const QString &path, QSize size, QColor colour = Qt::darkCyan);
