@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -29,20 +28,11 @@ namespace {
 constexpr int kBaseWidth = 10;
 QString makeSignFolder(const QString &folder, int count)
 {
-    QDir().mkpath(folder);
-    for (int p = 0; p < count; ++p) {
-        QImage image(kBaseWidth + p, 8, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        if (!image.save(folder + QStringLiteral("/s%1.bmp").arg(p, 2, 10, QChar(u'0')), "BMP"))
+    for (int p = 0; p < count; ++p)
+        if (!putPicture(folder + QStringLiteral("/s%1.bmp").arg(p, 2, 10, QChar(u'0')),
+                        {kBaseWidth + p, 8}))
             qFatal("cannot write into %s", qPrintable(folder));
-    }
     return folder;
-}
-
-bool touch(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly);
 }
 
 const QString sep = QDir::separator();
@@ -54,19 +44,17 @@ class TestSign : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<FakeBus> m_bus;
     QString m_signs; // ten signs
 
-    Form1 &form() { return *m_form; }
-    QString path(const QString &name) const { return m_dir->filePath(name); }
-    const auto &messages() const { return m_fakes->dialogs->messages; }
+    Form1 &form() { return m_bus->form; }
+    QString path(const QString &name) const { return m_bus->path(name); }
+    const auto &messages() const { return m_bus->fakes.dialogs->messages; }
     QString display() { return form().panel().Label1->text(); }
     // The position of the picture the sign shows, -1 for none.
     int shown() const
     {
-        const QImage &image = m_form->ImgDesiMaku->picture().image;
+        const QImage &image = m_bus->form.ImgDesiMaku->picture().image;
         return image.isNull() ? -1 : image.width() - kBaseWidth;
     }
     State state() const { return {Module2::HkPicIndex, shown()}; }
@@ -116,20 +104,14 @@ class TestSign : public QObject
 private Q_SLOTS:
     void init()
     {
-        Module2::reset();
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_fakes = std::make_unique<FakeServices>(path("rorumo"));
-        m_form = std::make_unique<Form1>(m_fakes->services);
+        m_bus = std::make_unique<FakeBus>();
         m_signs = makeSignFolder(path("signs"), 10);
     }
     void cleanup()
     {
-        m_form.reset();
-        m_fakes.reset();
         QFile::setPermissions(path("locked"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_dir.reset();
+        m_bus.reset();
     }
 
     void keypad_data()
@@ -144,7 +126,6 @@ private Q_SLOTS:
         QTest::newRow("32767") << "32767" << 2 << "32767";
         QTest::newRow("32768") << "32768" << 2 << "32768";
         QTest::newRow("six digits at most") << "1234567" << 2 << "123456";
-        QTest::newRow("C clears") << "12C" << 0 << "";
         QTest::newRow("C then digits") << "12C3" << 3 << "3";
         QTest::newRow("設定 keeps the display") << "0S7" << 7 << "07";
     }
@@ -152,9 +133,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, keys);
         pointListAt(m_signs);
-        play(QStringLiteral("2SC"));
-        QCOMPARE(shown(), 2);
-        play(keys + u'S');
+        play("2SC" + keys + u'S');
         QTEST(shown(), "shown");
         QTEST(display(), "display");
         QCOMPARE(Module2::HkPicIndex, 0); // the keypad never moves the keyboard position
@@ -189,15 +168,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("broken"); // s01.bmp is no picture
         QTest::addColumn<QString>("keys");
         QTest::addColumn<State>("expected");
-        QTest::newRow("from its own position") << false << "5Sv" << State(1, 1);
-        QTest::newRow("and back") << false << "5Sv^" << State(0, 0);
         QTest::newRow("up at the first") << false << "3S^" << State(0, 3);
-        QTest::newRow("down to the last") << false << "vvvvvvvvv" << State(9, 9);
         QTest::newRow("down at the last") << false << "vvvvvvvvv4Sv" << State(9, 4);
         QTest::newRow("other keys") << false << "v4S<>A_" << State(1, 4);
-        QTest::newRow("shift") << false << "+v+v+^" << State(1, 1);
-        QTest::newRow("ctrl") << false << "#v#v#^" << State(1, 1);
-        QTest::newRow("alt") << false << "!v!v!^" << State(1, 1);
+        QTest::newRow("shift, ctrl, alt held") << false << "+v#v!^" << State(1, 1);
         QTest::newRow("failed load moves on") << true << "v" << State(1, -1);
         QTest::newRow("failed load keeps the sign") << true << "vSv^" << State(1, 2);
     }
@@ -206,7 +180,7 @@ private Q_SLOTS:
         QFETCH(bool, broken);
         QFETCH(QString, keys);
         if (broken)
-            QVERIFY(touch(m_signs + "/s01.bmp"));
+            QVERIFY(putFile(m_signs + "/s01.bmp", {}));
         pointListAt(m_signs);
         play(keys);
         QTEST(state(), "expected");
@@ -216,12 +190,11 @@ private Q_SLOTS:
     void listFiltersAndSorts()
     {
         const QString folder = path("mixed");
-        QDir().mkpath(folder);
         for (const char *name :
              {"b.bmp", "B.bmp", "a.bmp", "A.BMP", "c.Jpeg", "d.GIF", "e.wmf", "f.emf", "g.jpg",
               "a0.bmp", "h.png", "i.txt", "j.bmp.txt", ".hidden.bmp", "jpg", "k.bmpx"})
-            QVERIFY(touch(folder + '/' + QLatin1String(name)));
-        QDir(folder).mkdir("folder.bmp");
+            QVERIFY(putFile(folder + '/' + QLatin1String(name), {}));
+        QVERIFY(QDir(folder).mkdir("folder.bmp"));
 #ifdef Q_OS_UNIX
         QCOMPARE(::mkfifo(QFile::encodeName(folder + "/fifo.bmp").constData(), 0600), 0);
         QVERIFY(QFile::link(folder + "/a.bmp", folder + "/link.bmp"));
@@ -240,43 +213,22 @@ private Q_SLOTS:
         QCOMPARE(list.list(-1), QString());
         QCOMPARE(list.list(list.listCount()), QString());
         // Read only when the folder is set.
-        QVERIFY(touch(folder + "/0.bmp"));
+        QVERIFY(putFile(folder + "/0.bmp", {}));
         QCOMPARE(list.listCount(), expected.size());
         list.setPath(folder);
         QCOMPARE(list.list(0), QStringLiteral("0.bmp"));
     }
 
-    void listFailuresKeepTheOldFolder_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<FileList::Failure>("failure");
-        QTest::newRow("missing") << "missing" << FileList::Failure::PathNotFound;
-        QTest::newRow("empty path") << "" << FileList::Failure::PathNotFound;
-        QTest::newRow("a file") << "signs/s00.bmp" << FileList::Failure::PathNotFound;
-        QTest::newRow("unreadable") << "locked" << FileList::Failure::Other;
-    }
-    void listFailuresKeepTheOldFolder()
-    {
-        QFETCH(QString, folder);
-        if (folder == "locked" && !makeLocked())
-            QSKIP("permissions do not bite here");
-        FileList list(QStringLiteral("*.bmp"));
-        QCOMPARE(list.setPath(m_signs).failure, FileList::Failure::None);
-        const FileList::Result result = list.setPath(folder.isEmpty() ? folder : path(folder));
-        QTEST(result.failure, "failure");
-        QVERIFY(!result.description.isEmpty());
-        QCOMPARE(list.path(), m_signs);
-        QCOMPARE(list.listCount(), 10);
-    }
-
     // A good folder points the list at it; one that is not there keeps the chooser open for a
-    // correction; one that cannot be read is reported and closes it. The sign keeps its picture.
+    // correction; one that cannot be read is reported and closes it. Else the list keeps its
+    // folder and the sign its picture.
     void ok_data()
     {
         QTest::addColumn<QString>("typed");
         QTest::newRow("good") << "other";
         QTest::newRow("missing") << "no such folder";
         QTest::newRow("empty") << QString();
+        QTest::newRow("a file") << "signs/s00.bmp";
         QTest::newRow("unreadable") << "locked";
     }
     void ok()
@@ -335,9 +287,9 @@ private Q_SLOTS:
         pointListAt(m_signs);
         QPointer<frmBrowseDir> chooser = &form().browseDir();
         chooser->Text1->setText(QStringLiteral("/typed"));
-        m_fakes->dialogs->folderAnswer = answer;
+        m_bus->fakes.dialogs->folderAnswer = answer;
         chooser->Command1_Click();
-        QCOMPARE(m_fakes->dialogs->folderStarts, QStringList{"/typed"});
+        QCOMPARE(m_bus->fakes.dialogs->folderStarts, QStringList{"/typed"});
         QCOMPARE(chooser->Text1->text(), expected);
         QCOMPARE(Module2::HkPicDir, m_signs);
         chooser->Command2_Click(1);
