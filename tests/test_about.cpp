@@ -93,7 +93,8 @@ void TestAbout::makerLibrary_data()
     QTest::addColumn<QString>("answer"); // address after "file://<folder>"; else error words
     const QString real = QStringLiteral(RORUMO_TEST_VLM3RES);
     const QString name = platform::VLM3ResLibrary::fileName();
-    QTest::newRow("absent") << "" << false << false << false << name;
+    // "@" stands for the program's folder: the message names the very file to look for.
+    QTest::newRow("absent") << "" << false << false << false << "@/" + name;
     QTest::newRow("without RakutoHpURL") << QStringLiteral(RORUMO_TEST_VLM3RES_NOFUNCTION) << false
                                          << false << false << "RakutoHpURL";
     QTest::newRow("working") << real << false << false << false << "/";
@@ -128,6 +129,7 @@ void TestAbout::makerLibrary()
     QDir::setCurrent(before);
 
     const bool ok = answer.startsWith('/');
+    answer.replace(u'@', folder.path());
     const QString address = QByteArray(RORUMO_TEST_HOMEPAGE).isEmpty()
                                 ? "file://" + folder.path() + (answer == "/" ? "" : answer)
                                 : QStringLiteral(RORUMO_TEST_HOMEPAGE);
