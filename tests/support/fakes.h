@@ -77,10 +77,16 @@ class RecordingPacer final : public StepPacer
 {
 public:
     void begin() override { ++movements; }
-    void wait(int units) override { waits.push_back(units); }
+    void wait(int units) override
+    {
+        waits.push_back(units);
+        if (onWait)
+            onWait();
+    }
     void end() override {}
     std::vector<int> waits;
     int movements = 0;
+    std::function<void()> onWait; // runs after each wait is recorded
 };
 
 struct FakeServices
