@@ -475,6 +475,7 @@ private Q_SLOTS:
                redEmf({rec(EmrSetMapMode, {8}), rec(EmrSetWindowExtEx, {1, 1}),
                        rec(EmrSetViewportExtEx, {big, big}), square}));
         played("select missing object", redEmf({rec(EmrSelectObject, {60000})}));
+        played("unknown record", redEmf({rec(0x7777, {1, 2, 3})}));
         // The font stretch computed from these widths once overflowed an int (found by fuzzing).
         played("huge font width", emfText(QStringLiteral("Sign"), 0, big));
         played("huge font width, negative", emfText(QStringLiteral("Sign"), 0, -big));
