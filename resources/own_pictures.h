@@ -4,6 +4,8 @@
 
 #include <QString>
 
-// The program's own pictures, compiled in: ":/images/<name>.ppm" (or .png where the picture has
-// transparency) with a sharper "<name>@2x.png" used on high-density screens.
+// The program's own pictures, compiled in: ":/images/<name>.rgb32" (raw pixels, or .png where the
+// picture has transparency) with a sharper "<name>@2x.png" for high-density screens.
 Picture ownPicture(const QString &name);
+// The same for a given device pixel ratio (above 1: the sharper drawing).
+Picture ownPicture(const QString &name, qreal devicePixelRatio);

@@ -26,8 +26,11 @@ rgb() {
             $PNG_OPTS -type TrueColor -define png:color-type=2 \
             "PNG24:$img/$name$suffix.png"
     done
-    # The program reads the 1x pictures as raw PPM: no decompressing at start-up.
-    convert "$img/$name.png" -depth 8 "PPM:$img/$name.ppm"
+    # The program uses the 1x pictures in place, as raw 32-bit pixels: nothing to decode at
+    # start-up. A 16-byte header ("RIMG", width, height, 0; little-endian) comes first.
+    convert "$img/$name.png" -depth 8 "BGRA:$tmp/$name.bgra"
+    python3 -c 'import struct, sys; sys.stdout.buffer.write(b"RIMG" + struct.pack("<III", int(sys.argv[1]), int(sys.argv[2]), 0) + open(sys.argv[3], "rb").read())' \
+        "$w" "$h" "$tmp/$name.bgra" >"$img/$name.rgb32"
 }
 
 # rgba NAME SIZE SVG: square icon with transparency.

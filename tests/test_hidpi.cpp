@@ -3,6 +3,7 @@
 #include "app/form1.h"
 #include "platform/controls/image_control.h"
 #include "platform/controls/picture_box.h"
+#include "resources/own_pictures.h"
 #include "support/fakes.h"
 
 #include <QApplication>
@@ -54,7 +55,7 @@ private Q_SLOTS:
         QCOMPARE(screen.copy(bare), sharp.copy(bare));
 
         // And it is crisper than the 1x drawing blown up to the same size.
-        const QImage normal = QImage(QStringLiteral(":/images/bus.ppm"));
+        const QImage normal = ownPicture(QStringLiteral("bus"), 1.0).image;
         const QImage upscaled =
             normal.scaled(normal.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                 .convertToFormat(QImage::Format_RGB32);
