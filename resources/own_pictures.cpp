@@ -8,8 +8,9 @@
 
 namespace {
 
-// A raw picture: "RIMG", width, height, 0 (32-bit little-endian each), then the pixels as 32-bit
-// 0xffRRGGBB values in little-endian order. Uncompressed in the resources, it is used in place.
+// A raw picture: "RIMG", width, height, alpha (32-bit little-endian each; alpha 0: opaque, 1:
+// with transparency), then the pixels as 32-bit 0xAARRGGBB values in little-endian order.
+// Uncompressed in the resources, it is used in place: not even the image reader is needed.
 QImage rawPicture(const QString &path)
 {
     const QResource resource(path);
@@ -20,14 +21,16 @@ QImage rawPicture(const QString &path)
     const uchar *data = resource.data();
     const int width = int(qFromLittleEndian<quint32>(data + 4));
     const int height = int(qFromLittleEndian<quint32>(data + 8));
+    const bool alpha = qFromLittleEndian<quint32>(data + 12) != 0;
     if (width <= 0 || height <= 0 || resource.size() != kHeader + qint64(width) * height * 4)
         return {};
+    const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
     if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian)
-        return QImage(data + kHeader, width, height, width * 4, QImage::Format_RGB32);
-    // Bytes B, G, R, X: read as R, G, B, X and swapped once.
-    return QImage(data + kHeader, width, height, width * 4, QImage::Format_RGBX8888)
+        return QImage(data + kHeader, width, height, width * 4, format);
+    // Bytes B, G, R, A: read as R, G, B, A and swapped once.
+    return QImage(data + kHeader, width, height, width * 4, QImage::Format_RGBA8888)
         .rgbSwapped()
-        .convertToFormat(QImage::Format_RGB32);
+        .convertToFormat(format);
 }
 
 } // namespace

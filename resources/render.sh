@@ -26,11 +26,16 @@ rgb() {
             $PNG_OPTS -type TrueColor -define png:color-type=2 \
             "PNG24:$img/$name$suffix.png"
     done
-    # The program uses the 1x pictures in place, as raw 32-bit pixels: nothing to decode at
-    # start-up. A 16-byte header ("RIMG", width, height, 0; little-endian) comes first.
-    convert "$img/$name.png" -depth 8 "BGRA:$tmp/$name.bgra"
-    python3 -c 'import struct, sys; sys.stdout.buffer.write(b"RIMG" + struct.pack("<III", int(sys.argv[1]), int(sys.argv[2]), 0) + open(sys.argv[3], "rb").read())' \
-        "$w" "$h" "$tmp/$name.bgra" >"$img/$name.rgb32"
+    raw "$name" "$w" "$h" 0
+}
+
+# raw NAME W H ALPHA: the 1x picture as raw 32-bit pixels, which the program uses in place:
+# nothing to decode at start-up. A 16-byte header ("RIMG", width, height, alpha flag;
+# little-endian) comes first.
+raw() {
+    convert "$img/$1.png" -depth 8 "BGRA:$tmp/$1.bgra"
+    python3 -c 'import struct, sys; sys.stdout.buffer.write(b"RIMG" + struct.pack("<III", *map(int, sys.argv[1:4])) + open(sys.argv[4], "rb").read())' \
+        "$2" "$3" "$4" "$tmp/$1.bgra" >"$img/$1.rgb32"
 }
 
 # rgba NAME SIZE SVG: square icon with transparency.
@@ -49,6 +54,7 @@ rgb toggle_front          50  20
 rgb toggle_middle         50  20
 
 rgba icon      32 icon
+raw icon 32 32 1
 rgba icon@2x   64 icon
 rgba icon_256 256 icon
 
