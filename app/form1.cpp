@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
@@ -237,26 +238,48 @@ void Form1::resumeHeldInput()
         dispatcher->wakeUp();
 }
 
+namespace {
+// Reads a door's speed from the panel at every step. The window manager may close the panel
+// while the door moves (its close events are not held back like clicks): the door then goes on
+// at the last speed it read.
+class SpeedReader
+{
+public:
+    SpeedReader(frmSet &panel, QScrollBar *frmSet::*bar)
+        : m_panel(&panel), m_bar(bar), m_last((panel.*bar)->value())
+    {}
+    int operator()()
+    {
+        if (m_panel)
+            m_last = (m_panel->*m_bar)->value();
+        return m_last;
+    }
+
+private:
+    QPointer<frmSet> m_panel;
+    QScrollBar *frmSet::*m_bar;
+    int m_last;
+};
+} // namespace
+
 void Form1::Check1_Click()
 {
-    frmSet &settingsPanel = panel();
-    const bool open = settingsPanel.Check1->isChecked();
+    const bool open = panel().Check1->isChecked();
     ImageControl &door = *Image1[2];
     doors::moveFrontDoor(
         open, door.twips().width, [&door](int width) { door.setWidth(width); },
-        [&settingsPanel] { return settingsPanel.HScroll1->value(); }, *m_pacer);
+        SpeedReader(panel(), &frmSet::HScroll1), *m_pacer);
     resumeHeldInput();
 }
 
 void Form1::Check2_Click()
 {
-    frmSet &settingsPanel = panel();
-    const bool open = settingsPanel.Check2->isChecked();
+    const bool open = panel().Check2->isChecked();
     Common::PlayWaveRes(Common::kDoorSound, *m_services.sound);
     ImageControl &leaf = *Image2;
     doors::moveMiddleDoor(
-        open, [&leaf](int left) { leaf.setLeft(left); },
-        [&settingsPanel] { return settingsPanel.HScroll2->value(); }, *m_pacer);
+        open, [&leaf](int left) { leaf.setLeft(left); }, SpeedReader(panel(), &frmSet::HScroll2),
+        *m_pacer);
     resumeHeldInput();
 }
 

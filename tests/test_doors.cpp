@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -129,6 +130,24 @@ private Q_SLOTS:
         std::fill_n(expected.begin(), 100, 6000);
         QCOMPARE(m_pacer->waits, expected);
         QCOMPARE(m_form->Image1[2]->twips().width, 70);
+    }
+
+    // The window manager may close the panel while a door moves (its frame offers a close button
+    // whatever the panel asks for): the door finishes at the last speed it read.
+    void panelClosedDuringMovement()
+    {
+        panel().HScroll2->setValue(250);
+        QPointer<frmSet> closing = &panel();
+        m_pacer->onWait = [&] {
+            if (m_pacer->waits.size() == 10 && closing) {
+                closing->close();
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            }
+        };
+        toggle(panel().Check2, true);
+        QVERIFY(closing.isNull());
+        QCOMPARE(m_pacer->waits, std::vector<int>(1101, 250));
+        QCOMPARE(m_form->Image2->twips().left, -1100);
     }
 
     void runStepsBounds_data()
