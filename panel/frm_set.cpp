@@ -89,6 +89,9 @@ frmSet::frmSet(Form1 &form)
 {
     setWindowTitle(QStringLiteral("設定パネル"));
     setFixedSize(twipsToPixelSize(3945, 2565));
+    // The panel's own captions in the proportional Japanese face the keys use too: one font
+    // file for everything drawn at start instead of a fallback face for the Japanese words.
+    setFont(japaneseFont(true, font().pointSizeF()));
     paintBackground(this, kPanelGrey);
 
     buildDoorArea();
