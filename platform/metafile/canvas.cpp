@@ -14,6 +14,18 @@ constexpr qreal kMaxImageCoordinate = 1 << 22;
 constexpr qreal kDrawingBudget = qreal(1) * (1u << 31); // pixels touched over a whole picture
 constexpr qreal kCostPerCall = 256;
 
+// Qt's polygon regions leak memory once coordinates reach about 2^20 pixels. What lies outside
+// the picture does not matter to a clip, so such a polygon is cut to the picture first.
+QPolygon regionPolygon(const QPolygonF &polygon, const QRect &picture)
+{
+    constexpr qreal kRegionLimit = 1 << 17;
+    const QRectF b = polygon.boundingRect();
+    if (std::abs(b.left()) < kRegionLimit && std::abs(b.right()) < kRegionLimit &&
+        std::abs(b.top()) < kRegionLimit && std::abs(b.bottom()) < kRegionLimit)
+        return polygon.toPolygon();
+    return polygon.intersected(QPolygonF(QRectF(picture.adjusted(-1, -1, 1, 1)))).toPolygon();
+}
+
 bool saneRect(const QRectF &r)
 {
     return std::isfinite(r.left()) && std::isfinite(r.right()) && std::isfinite(r.top()) &&
@@ -298,8 +310,9 @@ void Canvas::intersectClipRect(const QRectF &logical)
     const QRectF b = poly.boundingRect();
     QRegion r;
     if (saneRect(b))
-        r = t.isScaling() || t.type() <= QTransform::TxScale ? QRegion(b.toRect())
-                                                             : QRegion(poly.toPolygon());
+        r = t.isScaling() || t.type() <= QTransform::TxScale
+                ? QRegion(b.toRect())
+                : QRegion(regionPolygon(poly, m_image.rect()));
     combineClip(r, gdi::RgnAnd);
 }
 
@@ -827,7 +840,7 @@ void Canvas::selectClipPath(int mode)
         return;
     QRegion r;
     for (const QPolygonF &poly : p.toSubpathPolygons())
-        r ^= QRegion(poly.toPolygon(),
+        r ^= QRegion(regionPolygon(poly, m_image.rect()),
                      m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
     combineClip(r, mode);
 }
