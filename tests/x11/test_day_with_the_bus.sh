@@ -158,6 +158,13 @@ window_gone() { [ -z "$(window_named "$1")" ]; }
 window_shown() { [ -n "$(window_named "$1")" ]; }
 windows_are() { [ "$(visible_windows)" -eq "$1" ]; }
 is_active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
+# await_window VAR TITLE WHAT: waits for a window titled TITLE to show and take the focus, and
+# puts its id into VAR; fails naming WHAT otherwise.
+await_window() {
+    wait_until 10 window_shown "$2" || fail "$3 did not appear"
+    printf -v "$1" '%s' "$(window_named "$2")"
+    wait_until 10 is_active "${!1}" || fail "$3 is not active"
+}
 sound_size() { stat -c %s "$SOUND"; }
 sound_size_is() { [ "$(sound_size)" -eq "$1" ]; }
 
@@ -295,10 +302,7 @@ sound_size_is $((2 * SOUND_BYTES)) || fail "more sound than two plays: $(sound_s
 step "3. the sign folder, typed into the chooser"
 xdotool windowactivate --sync "$PANEL"
 click_in "$PANEL" 207 155
-wait_until 10 window_shown '^画像の位置$' ||
-    fail "the folder chooser did not open"
-CHOOSER=$(window_named '^画像の位置$')
-wait_until 10 is_active "$CHOOSER" || fail "the chooser is not active"
+await_window CHOOSER '^画像の位置$' "the folder chooser"
 shot 3-chooser
 type_into_chooser() {
     click_in "$CHOOSER" 200 37
@@ -307,10 +311,7 @@ type_into_chooser() {
     click_in "$CHOOSER" 321 66 # OK
 }
 type_into_chooser "$X11_WORK/no such folder"
-wait_until 10 window_shown '^ロルモ$' ||
-    fail "no message box for a path that does not exist"
-BOX=$(window_named '^ロルモ$')
-wait_until 10 is_active "$BOX" || fail "the message box is not active"
+await_window BOX '^ロルモ$' "the message box for a path that does not exist"
 shot 3-not-found
 note "a wrong path: the message box titled ロルモ appeared"
 xdotool key Return
@@ -448,15 +449,9 @@ note "枠の表示: the frame hidden for the night"
 step "6. the version window without the maker's library"
 xdotool windowactivate --sync "$PANEL"
 click_in "$PANEL" 98 155
-wait_until 10 window_shown '^ロルモのバージョン情報$' ||
-    fail "the version window did not open"
-ABOUT=$(window_named '^ロルモのバージョン情報$')
-wait_until 10 is_active "$ABOUT" || fail "the version window is not active"
+await_window ABOUT '^ロルモのバージョン情報$' "the version window"
 click_in "$ABOUT" 126 206
-wait_until 10 window_shown '^Rakhpurl.dllのエラー$' ||
-    fail "the link showed no error box"
-ERROR_BOX=$(window_named '^Rakhpurl.dllのエラー$')
-wait_until 10 is_active "$ERROR_BOX" || fail "the error box is not active"
+await_window ERROR_BOX '^Rakhpurl.dllのエラー$' "the link's error box"
 shot 6-error
 note "the link: the error box titled Rakhpurl.dllのエラー"
 xdotool key Return
