@@ -27,5 +27,8 @@ inline QFont japaneseFont(bool proportional, qreal pointSize)
                      : QStringList{QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
                                    QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック")});
     font.setPointSizeF(pointSize);
+    // Japanese and Latin text needs no OpenType shaping; skipping it spares HarfBuzz's tables.
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
