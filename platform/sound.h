@@ -2,6 +2,8 @@
 
 #include "platform/services.h"
 
+#include <memory>
+
 namespace platform {
 
 #if defined(Q_OS_WIN)
@@ -12,11 +14,22 @@ public:
 };
 using SystemSound = WinmmSound;
 #else
-// Plays through ALSA's "default" device, opened for each sound.
+// Plays through ALSA's "default" device, opened for each sound. ALSA itself is loaded at the
+// first sound; where it cannot be loaded the program is silent.
 class AlsaSound final : public SoundOutput
 {
 public:
+    AlsaSound();
+    ~AlsaSound() override;
     void playWave(const QByteArray &riffImage) override;
+
+    struct Library;
+
+private:
+    const Library *library();
+
+    std::unique_ptr<Library> m_library;
+    bool m_libraryTried = false;
 };
 using SystemSound = AlsaSound;
 #endif
