@@ -48,6 +48,8 @@ frmShowVersion::frmShowVersion(Form1 &form)
 {
     setWindowTitle(QStringLiteral("ロルモのバージョン情報"));
     setFixedSize(twipsToPixelSize(4995, 3345));
+    // The proportional Japanese face, as on the panel: the credit lines are narrow bands.
+    setFont(japaneseFont(true, font().pointSizeF()));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::white);
     setPalette(palette);
@@ -63,7 +65,7 @@ frmShowVersion::frmShowVersion(Form1 &form)
     Label1[1] = bandLabel(this, QStringLiteral("型番・製造番号："), {165, 720, 4605, 270}, yellow);
     Label1[1]->setFont(boldFont(9.75));
     Label2 = bandLabel(this, QStringLiteral("Varsion　1.0.0"), {165, 1035, 3225, 225}, yellow);
-    Label3[0] = bandLabel(this, QStringLiteral("Drawn and built by the ロルモ developers"),
+    Label3[0] = bandLabel(this, QStringLiteral("Drawn and built by the ロルモ team"),
                           {165, 1290, 3225, 240}, Qt::white);
     Label3[1] = bandLabel(this, QStringLiteral("Free software for every bus lover"),
                           {165, 1545, 3225, 240}, Qt::white);

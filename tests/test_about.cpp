@@ -3,6 +3,7 @@
 #include "about/frm_show_version.h"
 #include "app/form1.h"
 #include "app/module2.h"
+#include "panel/frm_set.h"
 #include "platform/maker_library.h"
 #include "support/fakes.h"
 
@@ -22,6 +23,7 @@ class TestAbout : public QObject
 private Q_SLOTS:
     void init() { Module2::reset(); }
     void modelLineAndClosing();
+    void fixedCaptionsFitTheirControls();
     void linkReportsFailureAndAsksAgain();
     void makerLibrary_data();
     void makerLibrary();
@@ -54,6 +56,27 @@ void TestAbout::modelLineAndClosing()
     // The next opening is a new window with its line filled in again.
     fakes.services.executablePath = QStringLiteral("/opt/rorumo/rorumo");
     QCOMPARE(form.showVersion().Label1[1]->text(), model + "rorumo");
+}
+
+// A caption wider than its fixed-size control is cut off on the screen.
+void TestAbout::fixedCaptionsFitTheirControls()
+{
+    FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
+    Form1 form(fakes.services);
+    frmShowVersion &about = form.showVersion();
+    QList<QWidget *> controls = {about.Label1[0],       about.Label2,         about.Label3[0],
+                                 about.Label3[1],       about.Label5,         about.Command1,
+                                 form.panel().Command1, form.panel().Command3};
+    for (QPushButton *key : form.panel().Command2)
+        controls.append(key);
+    for (QWidget *control : controls) {
+        const auto *label = qobject_cast<QLabel *>(control);
+        const auto *button = qobject_cast<QPushButton *>(control);
+        const QString text = label ? label->text() : button->text();
+        // Buttons keep a few pixels each side for their bevel.
+        const int room = label ? label->contentsRect().width() : button->width() - 6;
+        QVERIFY2(control->fontMetrics().horizontalAdvance(text) <= room, qPrintable(text));
+    }
 }
 
 void TestAbout::linkReportsFailureAndAsksAgain()
