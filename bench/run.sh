@@ -93,10 +93,11 @@ same way and measured in the same run; medians of $runs interleaved runs.
 | peak resident memory | $bus_rss KiB | $min_rss KiB | $(ratio "$bus_rss" "$min_rss") |
 | idle: CPU ticks in 10 s, both windows shown | $idle_ticks | | |
 
-The reference draws no text. The panel's Japanese captions alone bring in the IPA fonts,
-FreeType and HarfBuzz: about 5.5 MB of the memory difference (a window with one Japanese label
-measures so against the reference). The panel is drawn right after the bus, so its fonts do not
-delay the bus's first picture.
+The reference draws no text. Most of the memory difference is the panel's Japanese captions:
+the IPA font's pages, FreeType and Qt's text code. The captions are drawn without OpenType shaping
+and without hinting (Japanese needs neither; FreeType's auto-hinter would read sample glyphs from
+all over the font), and ALSA is loaded at the first door sound. The panel is drawn right after
+the bus, so its fonts do not delay the bus's first picture.
 
 Door movements (the front door; nominal = steps x speed x 0.1 µs):
 
