@@ -27,7 +27,9 @@ inline QFont japaneseFont(bool proportional, qreal pointSize)
                      : QStringList{QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
                                    QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック")});
     font.setPointSizeF(pointSize);
-    // Japanese and Latin text needs no OpenType shaping; skipping it spares HarfBuzz's tables.
+    // Japanese and Latin text needs neither OpenType shaping nor hinting, and at these sizes the
+    // IPA faces look the same without. Hinting them would run FreeType's auto-hinter, which reads
+    // sample glyphs from all over the font file first.
     font.setStyleStrategy(QFont::PreferNoShaping);
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
