@@ -57,6 +57,13 @@ void Signboard::PicKanban_Resize()
              twipSum(b.width, 2 * kPostWidth), bar.twips().height);
 }
 
+void Signboard::showStoredPicture()
+{
+    auto picture = platform::loadPicture(Module2::KanbanPicPath, m_board.devicePixelRatioF());
+    m_board.setPicture(picture ? std::move(*picture) : Picture{});
+    PicKanban_DblClick();
+}
+
 void Signboard::PicKanban_MouseDown(Qt::MouseButton button, std::optional<QPoint> pressedAt)
 {
     if (button == Qt::LeftButton)
