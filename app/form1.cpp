@@ -274,6 +274,9 @@ private:
 
 void Form1::Check1_Click()
 {
+    // Once the program is ending, a click still queued behind the end starts no movement.
+    if (m_unloaded)
+        return;
     const bool open = panel().Check1->isChecked();
     ImageControl &door = *Image1[2];
     doors::moveFrontDoor(
@@ -284,6 +287,8 @@ void Form1::Check1_Click()
 
 void Form1::Check2_Click()
 {
+    if (m_unloaded)
+        return;
     const bool open = panel().Check2->isChecked();
     Common::PlayWaveRes(Common::kDoorSound, *m_services.sound);
     ImageControl &leaf = *Image2;
