@@ -37,20 +37,30 @@ const QString kSignPattern = QStringLiteral("*.bmp;*.wmf;*.emf;*.gif;*.jpg;*.jpe
 const QColor kFrameFill(224, 224, 224);
 const QColor kFrameBorder(128, 128, 128);
 
-// Qt's key codes as the sign keys know them.
+// The key codes of the sign keys: the arrow keys' own, and those of letters and digits, which Qt
+// shares. Every other key gets none: cut to 16 bits, Qt's codes of '&', '(' or Scroll Lock would
+// pass for Up and Down.
+constexpr int kKeyLeft = 37;
+constexpr int kKeyRight = 39;
+constexpr int kNoKeyCode = 0;
+static_assert(DestinationSign::kKeyUp == 38 && DestinationSign::kKeyDown == 40);
+
 int windowsKeyCode(int qtKey)
 {
     switch (qtKey) {
     case Qt::Key_Left:
-        return 37;
+        return kKeyLeft;
     case Qt::Key_Up:
-        return 38;
+        return DestinationSign::kKeyUp;
     case Qt::Key_Right:
-        return 39;
+        return kKeyRight;
     case Qt::Key_Down:
-        return 40;
+        return DestinationSign::kKeyDown;
     default:
-        return qtKey & 0xffff;
+        if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) ||
+            (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
+            return qtKey;
+        return kNoKeyCode;
     }
 }
 } // namespace
@@ -264,6 +274,9 @@ private:
 
 void Form1::Check1_Click()
 {
+    // Once the program is ending, a click still queued behind the end starts no movement.
+    if (m_unloaded)
+        return;
     const bool open = panel().Check1->isChecked();
     ImageControl &door = *Image1[2];
     doors::moveFrontDoor(
@@ -274,6 +287,8 @@ void Form1::Check1_Click()
 
 void Form1::Check2_Click()
 {
+    if (m_unloaded)
+        return;
     const bool open = panel().Check2->isChecked();
     Common::PlayWaveRes(Common::kDoorSound, *m_services.sound);
     ImageControl &leaf = *Image2;

@@ -73,7 +73,8 @@ public:
 
     // The executable's name without folder and extension.
     QString executableName() const;
-    // Where the settings are kept: beside the executable, named after it.
+    // The settings file beside the executable, named after it. (An installed program, or one
+    // in a read-only folder, keeps its settings in the user's configuration folder instead.)
     QString settingsFilePath() const;
 
     // Tests pace door movements themselves.
@@ -111,6 +112,12 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    // LoadIni in three steps: read the record, apply it, or fall back to the defaults.
+    struct StoredSettings;
+    static std::optional<StoredSettings> readSettings(const QString &path);
+    bool applySettings(const StoredSettings &stored);
+    void applyDefaultSettings();
+
     void createDoors();
     void createSign();
     void createSignboard();

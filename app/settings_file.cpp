@@ -5,8 +5,8 @@
 #include "app/settings_record.h"
 #include "panel/frm_set.h"
 #include "platform/controls/picture_box.h"
+#include "platform/file_save.h"
 #include "platform/install_layout.h"
-#include "platform/picture_loader.h"
 
 #include <QAction>
 #include <QDir>
@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QRadioButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStandardPaths>
@@ -63,7 +62,43 @@ bool applySpeed(QScrollBar &bar, qint32 value)
     return true;
 }
 
+// A copy of the program in a folder it may write to keeps its settings beside itself and reads
+// no other file, so that copies never take each other's settings. An installed program, or one
+// whose folder is read-only, keeps them in the user's configuration folder.
+bool keepsSettingsBeside(const QString &besideExecutable)
+{
+    const QString folder = QFileInfo(besideExecutable).absolutePath();
+    return !platform::isInstalledProgram(folder) && QFileInfo(folder).isWritable();
+}
+
+QString settingsFileToRead(const QString &besideExecutable)
+{
+    if (keepsSettingsBeside(besideExecutable))
+        return besideExecutable;
+    const QString inConfig = configFolderPath(QFileInfo(besideExecutable).fileName());
+    // A copy on a read-only medium may bring a file beside it for its first start.
+    const bool installed = platform::isInstalledProgram(QFileInfo(besideExecutable).absolutePath());
+    if (inConfig.isEmpty() || (!installed && !QFileInfo(inConfig).isFile()))
+        return besideExecutable;
+    return inConfig;
+}
+
+// No sign folder was ever chosen: empty, or the bare separator that a key on the sign box adds.
+bool isNoFolder(const QString &folder)
+{
+    return folder.isEmpty() || folder == QString(QDir::separator());
+}
+
 } // namespace
+
+// The record as read, before it is applied. The texts and the spare numbers go straight to their
+// program-wide variables.
+struct Form1::StoredSettings
+{
+    qint32 mainLeft = 0, mainTop = 0, panelLeft = 0, panelTop = 0;
+    qint32 kanbanLeft = 0, kanbanTop = 0, frontSpeed = 0, middleSpeed = 0;
+    bool viewKanban = false, viewWaku = false;
+};
 
 QString Form1::settingsFilePath() const
 {
@@ -74,34 +109,19 @@ QString Form1::settingsFilePath() const
 
 void Form1::LoadIni()
 {
-    const QString besideExecutable = settingsFilePath();
-    // An installed program keeps its settings in the user's configuration folder instead; the
-    // newer of the two wins when both exist. A folder in the way beside the executable is what
-    // sent the last save there, so it does not count.
-    QString path = besideExecutable;
-    const QString inConfig = configFolderPath(QFileInfo(besideExecutable).fileName());
-    if (!inConfig.isEmpty() && QFileInfo(inConfig).isFile() &&
-        (!QFileInfo(besideExecutable).isFile() ||
-         QFileInfo(inConfig).lastModified() > QFileInfo(besideExecutable).lastModified()))
-        path = inConfig;
+    const auto stored = readSettings(settingsFileToRead(settingsFilePath()));
+    // A file that is missing or short, or a value out of range: the defaults, over what was
+    // applied before.
+    if (!stored || !applySettings(*stored))
+        applyDefaultSettings();
+}
 
-    frmSet &settingsPanel = panel();
-    const auto failurePath = [&] {
-        move(0, 0);
-        settingsPanel.move(0, outerHeightTwips() / kTwipsPerPixel);
-        m_panelAtDefaultPlace = true;
-        m_signboard->MnuKanbanReset_Click();
-        settingsPanel.HScroll1->setValue(kDefaultFrontSpeed);
-        settingsPanel.HScroll2->setValue(kDefaultMiddleSpeed);
-        settingsPanel.Option1[0]->setChecked(true);
-    };
-
+std::optional<Form1::StoredSettings> Form1::readSettings(const QString &path)
+{
     QFile file(path);
     const QFileInfo info(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-        failurePath();
-        return;
-    }
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
     settings::RecordReader reader(file.read(kMaxSettingsFileBytes));
     file.close();
 
@@ -117,15 +137,19 @@ void Form1::LoadIni()
         reader.position(kanbanLeft) && reader.position(kanbanTop) && reader.yesNo(viewKanban) &&
         reader.yesNo(viewWaku) && reader.whole(frontSpeed) && reader.whole(middleSpeed) &&
         reader.whole16(Module2::NakaMode);
-    if (!complete) {
-        failurePath();
-        return;
-    }
+    if (!complete)
+        return std::nullopt;
+    return StoredSettings{mainLeft,  mainTop,    panelLeft,   panelTop,   kanbanLeft,
+                          kanbanTop, frontSpeed, middleSpeed, viewKanban, viewWaku};
+}
 
+bool Form1::applySettings(const StoredSettings &stored)
+{
+    frmSet &settingsPanel = panel();
     // A place on a screen that is gone would leave the window out of reach.
-    const QPoint mainPlace = twipsToPixels(mainLeft, mainTop);
+    const QPoint mainPlace = twipsToPixels(stored.mainLeft, stored.mainTop);
     move(onSomeScreen(mainPlace, frameGeometry().size()) ? mainPlace : QPoint(0, 0));
-    const QPoint panelPlace = twipsToPixels(panelLeft, panelTop);
+    const QPoint panelPlace = twipsToPixels(stored.panelLeft, stored.panelTop);
     if (onSomeScreen(panelPlace, settingsPanel.frameGeometry().size())) {
         settingsPanel.move(panelPlace);
     } else {
@@ -133,46 +157,43 @@ void Form1::LoadIni()
         m_panelAtDefaultPlace = true;
     }
 
-    PicKanban->setVisible(viewKanban);
-    MnuViewKanban->setChecked(viewKanban);
+    PicKanban->setVisible(stored.viewKanban);
+    MnuViewKanban->setChecked(stored.viewKanban);
     for (ShapeRect &shape : shpK_Waku)
-        shape.setVisible(viewWaku);
-    MnuViewWaku->setChecked(viewWaku);
+        shape.setVisible(stored.viewWaku);
+    MnuViewWaku->setChecked(stored.viewWaku);
     PicKanban->setTwips(
-        {kanbanLeft, kanbanTop, PicKanban->twips().width, PicKanban->twips().height});
+        {stored.kanbanLeft, stored.kanbanTop, PicKanban->twips().width, PicKanban->twips().height});
+    // The pictures may live on a stick that is not plugged in today: a picture or folder that is
+    // not there leaves the signboard or the sign empty, and everything else as stored. The paths
+    // keep their text, so the pictures come back the day the files do.
+    m_signboard->showStoredPicture();
 
-    auto board = platform::loadPicture(Module2::KanbanPicPath, devicePixelRatioF());
-    if (!board) {
-        failurePath();
-        return;
-    }
-    PicKanban->setPicture(std::move(*board));
-    m_signboard->PicKanban_DblClick();
+    if (!applySpeed(*settingsPanel.HScroll1, stored.frontSpeed) ||
+        !applySpeed(*settingsPanel.HScroll2, stored.middleSpeed))
+        return false;
 
-    if (!applySpeed(*settingsPanel.HScroll1, frontSpeed) ||
-        !applySpeed(*settingsPanel.HScroll2, middleSpeed)) {
-        failurePath();
-        return;
-    }
-
-    // No sign folder was ever chosen: nothing to point the list at, and nothing lost for it.
-    if (!Module2::HkPicDir.isEmpty()) {
-        if (picDir().failure != FileList::Failure::None) {
-            failurePath();
-            return;
-        }
+    if (!isNoFolder(Module2::HkPicDir) && picDir().failure == FileList::Failure::None) {
         DestinationSign::applySeparator();
-        if (!m_sign->showFileAt(0)) {
-            failurePath();
-            return;
-        }
+        m_sign->showFileAt(0);
     }
 
-    if (Module2::NakaMode < 0 || Module2::NakaMode > 2) {
-        failurePath();
-        return;
-    }
+    if (Module2::NakaMode < 0 || Module2::NakaMode > 2)
+        return false;
     settingsPanel.Option1[std::size_t(Module2::NakaMode)]->setChecked(true);
+    return true;
+}
+
+void Form1::applyDefaultSettings()
+{
+    frmSet &settingsPanel = panel();
+    move(0, 0);
+    settingsPanel.move(0, outerHeightTwips() / kTwipsPerPixel);
+    m_panelAtDefaultPlace = true;
+    m_signboard->MnuKanbanReset_Click();
+    settingsPanel.HScroll1->setValue(kDefaultFrontSpeed);
+    settingsPanel.HScroll2->setValue(kDefaultMiddleSpeed);
+    settingsPanel.Option1[0]->setChecked(true);
 }
 
 void Form1::SaveIni()
@@ -199,31 +220,20 @@ void Form1::SaveIni()
     record.whole(nakaMode);
     const QByteArray line = record.finish();
 
-    // Written whole or not at all: the old file stays until the new line is complete.
-    const auto save = [&line](const QString &path, QString &error) {
-        QSaveFile file(path);
-        if (file.open(QIODevice::WriteOnly) && file.write(line) == line.size() && file.commit())
-            return true;
-        error = file.errorString();
-        return false;
-    };
     const QString besideExecutable = settingsFilePath();
-    // An installed program's folder belongs to the system even where this user may write to it
-    // (root and /usr/bin): its settings go to the user's configuration folder.
-    const bool installed = platform::isInstalledProgram(QFileInfo(besideExecutable).absolutePath());
-    QString error;
-    if (!installed && save(besideExecutable, error))
+    QString path = besideExecutable;
+    if (!keepsSettingsBeside(besideExecutable)) {
+        path = configFolderPath(QFileInfo(besideExecutable).fileName());
+        if (!path.isEmpty())
+            QDir().mkpath(QFileInfo(path).absolutePath());
+    }
+    // Written whole or not at all: on any failure the old file stays as it was.
+    const QString error = path.isEmpty() ? QStringLiteral("No configuration folder")
+                                         : platform::saveFileWhole(path, line);
+    if (error.isEmpty())
         return;
-    // The executable's folder cannot hold it: the user's configuration folder can.
-    const QString inConfig = configFolderPath(QFileInfo(besideExecutable).fileName());
-    QString configError;
-    if (!inConfig.isEmpty() && QDir().mkpath(QFileInfo(inConfig).absolutePath()) &&
-        save(inConfig, configError))
-        return;
-    m_services.dialogs->message(
-        nullptr, kAppTitle,
-        QStringLiteral("設定を保存できませんでした。\r\n%1\r\n%2")
-            .arg(QDir::toNativeSeparators(installed ? inConfig : besideExecutable),
-                 installed ? configError : error),
-        platform::MessageIcon::Critical);
+    m_services.dialogs->message(nullptr, kAppTitle,
+                                QStringLiteral("設定を保存できませんでした。\r\n%1\r\n%2")
+                                    .arg(QDir::toNativeSeparators(path), error),
+                                platform::MessageIcon::Critical);
 }

@@ -37,9 +37,12 @@ void Signboard::PicKanban_DblClick()
     auto &left = m_frame[LeftPost];
     auto &right = m_frame[RightPost];
     auto &bar = m_frame[BottomBar];
-    left.move(b.left - kPostWidth, b.top, left.twips().width, b.height + 15);
-    right.move(b.left + b.width, b.top, right.twips().width, b.height + 15);
-    bar.move(b.left - kPostWidth, b.top + b.height, b.width + 2 * kPostWidth, bar.twips().height);
+    left.move(twipSum(b.left, -kPostWidth), b.top, left.twips().width,
+              twipSum(b.height, kTwipsPerPixel));
+    right.move(twipSum(b.left, b.width), b.top, right.twips().width,
+               twipSum(b.height, kTwipsPerPixel));
+    bar.move(twipSum(b.left, -kPostWidth), twipSum(b.top, b.height),
+             twipSum(b.width, 2 * kPostWidth), bar.twips().height);
 }
 
 void Signboard::PicKanban_Resize()
@@ -48,9 +51,17 @@ void Signboard::PicKanban_Resize()
     auto &left = m_frame[LeftPost];
     auto &right = m_frame[RightPost];
     auto &bar = m_frame[BottomBar];
-    left.move(b.left - kPostWidth, b.top, left.twips().width, left.twips().height);
-    right.move(b.left + b.width, b.top, right.twips().width, right.twips().height);
-    bar.move(b.left - kPostWidth, b.top + b.height, b.width + 2 * kPostWidth, bar.twips().height);
+    left.move(twipSum(b.left, -kPostWidth), b.top, left.twips().width, left.twips().height);
+    right.move(twipSum(b.left, b.width), b.top, right.twips().width, right.twips().height);
+    bar.move(twipSum(b.left, -kPostWidth), twipSum(b.top, b.height),
+             twipSum(b.width, 2 * kPostWidth), bar.twips().height);
+}
+
+void Signboard::showStoredPicture()
+{
+    auto picture = platform::loadPicture(Module2::KanbanPicPath, m_board.devicePixelRatioF());
+    m_board.setPicture(picture ? std::move(*picture) : Picture{});
+    PicKanban_DblClick();
 }
 
 void Signboard::PicKanban_MouseDown(Qt::MouseButton button, std::optional<QPoint> pressedAt)

@@ -33,6 +33,9 @@ public:
 
     // The re-fit: the frame placed snugly around the board again (also the double-click).
     void PicKanban_DblClick();
+    // At start-up: the picture of KanbanPicPath, or the empty board when it cannot be loaded
+    // (the path is kept), then the re-fit.
+    void showStoredPicture();
     // The follow: raised whenever the board's size changes.
     void PicKanban_Resize();
     // Left button drags the board, right button opens the menu, other buttons do nothing.

@@ -1,14 +1,10 @@
-// Where an installed program finds the maker's library and keeps its settings.
+// Where an installed program finds the maker's library; whether it counts as installed.
 
-#include "app/form1.h"
-#include "app/module2.h"
 #include "platform/install_layout.h"
 #include "platform/maker_library.h"
-#include "support/fakes.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -18,10 +14,9 @@ class TestInstallLayout : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void privateFolderFollowsInstallFolders();
-    void findsLibraryAndSettings_data();
-    void findsLibraryAndSettings();
+    void findsLibrary_data();
+    void findsLibrary();
 };
 
 void TestInstallLayout::privateFolderFollowsInstallFolders()
@@ -33,7 +28,7 @@ void TestInstallLayout::privateFolderFollowsInstallFolders()
              QStringLiteral("/opt/x" RORUMO_TEST_PRIVATE_LIBDIR));
 }
 
-void TestInstallLayout::findsLibraryAndSettings_data()
+void TestInstallLayout::findsLibrary_data()
 {
     QTest::addColumn<bool>("besideExecutable"); // a copy of the library in the bindir
     QTest::addColumn<bool>("inPrivateFolder");  // a copy in the private libdir
@@ -45,7 +40,7 @@ void TestInstallLayout::findsLibraryAndSettings_data()
     QTest::newRow("library missing") << false << false << "" << false;
 }
 
-void TestInstallLayout::findsLibraryAndSettings()
+void TestInstallLayout::findsLibrary()
 {
     QFETCH(bool, besideExecutable);
     QFETCH(bool, inPrivateFolder);
@@ -84,24 +79,6 @@ void TestInstallLayout::findsLibraryAndSettings()
         if (installed && QByteArray(RORUMO_TEST_HOMEPAGE).isEmpty())
             QCOMPARE(QDir::cleanPath(QUrl(answer.address).toLocalFile()), readme);
     }
-
-    // The executable's folder is writable here, as /usr/bin is for root.
-    const QString configFolder =
-        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    QDir(configFolder).removeRecursively();
-    Module2::reset();
-    {
-        FakeServices fakes(QDir(bin).filePath(QStringLiteral("rorumo")));
-        Form1 form(fakes.services);
-        form.LoadIni();
-        form.Form_Unload();
-        QVERIFY(fakes.dialogs->messages.empty());
-    }
-    const bool inConfig =
-        QFileInfo(QDir(configFolder).filePath(QStringLiteral("rorumo.ini"))).isFile();
-    QDir(configFolder).removeRecursively();
-    QCOMPARE(inConfig, installed);
-    QCOMPARE(QFileInfo(QDir(bin).filePath(QStringLiteral("rorumo.ini"))).isFile(), !installed);
 }
 
 QTEST_MAIN(TestInstallLayout)

@@ -5,6 +5,8 @@
 #include "panel/frm_set.h"
 #include "platform/controls/image_control.h"
 #include "platform/controls/picture_box.h"
+#include "platform/install_layout.h"
+#include "platform/maker_library.h"
 #include "support/fakes.h"
 
 #include <QAction>
@@ -16,6 +18,8 @@
 #include <QStringEncoder>
 #include <QTest>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -62,6 +66,7 @@ struct Loaded
     QByteArray signDir = "{signs}/", board = "{board.bmp}", list = "{signs}";
     QString spare = "spare";
     bool signShown = true;
+    bool boardShown = true;
 };
 
 } // namespace
@@ -97,7 +102,7 @@ private Q_SLOTS:
     {
         QDir(QFileInfo(configFile()).path()).removeRecursively();
         // A read-only folder has to be writable again to be removed.
-        QFile::setPermissions(m_dir->path(),
+        QFile::setPermissions(m_dir->filePath(QStringLiteral("bin")),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_dir.reset();
     }
@@ -162,6 +167,17 @@ private Q_SLOTS:
             {.front = 1, .middle = 30000, .option = 2});
         row("off every screen", record({{1, "200000"}, {2, "200000"}, {3, "300000"}, {4, "0"}}),
             {.main = {0, 0}, .panel = {-1, -1}});
+        // A stick or share not there today: the rest as stored, the paths kept for its return.
+        row("signboard file gone or not a picture", record({{9, "\"{empty}/notes.txt\""}}),
+            {.board = "{empty}/notes.txt", .boardShown = false});
+        row("sign folder gone", record({{5, "\"{gone}\""}}),
+            {.signDir = "{gone}", .list = "", .signShown = false});
+        row("sign folder without pictures", record({{5, "\"{empty}\""}}),
+            {.signDir = "{empty}/", .list = "{empty}", .signShown = false});
+        // What a key on the sign box makes of no folder: still no folder.
+        const QByteArray sep = QString(QDir::separator()).toUtf8();
+        row("sign folder only the separator", record({{5, '"' + sep + '"'}}),
+            {.signDir = sep, .list = "", .signShown = false});
         row("places partly on the screen",
             record({{1, "-300"}, {2, "-300"}, {3, "11700"}, {4, "8700"}}),
             {.main = {-20, -20}, .panel = {780, 580}});
@@ -182,16 +198,11 @@ private Q_SLOTS:
         unread.viewKanban = true;
         row("fifteen fields", record({}, 15), unread);
         row("field 16 does not fit 16 bits", record({{16, "65536"}}), unread);
-        row("signboard file not a picture", record({{9, "\"{empty}/notes.txt\""}}),
-            failed("{signs}", "{empty}/notes.txt"));
         // The sign folder is only looked at after the speeds.
         row("front speed 0", record({{14, "0"}}), failed("{signs}"));
         row("middle speed 30001", record({{15, "30001"}}), failed("{signs}"));
         // Cut to 16 bits it would be a speed in range (4464).
         row("middle speed 70000", record({{15, "70000"}}), failed("{signs}"));
-        row("sign folder gone", record({{5, "\"{gone}\""}}), failed("{gone}"));
-        row("sign folder without pictures", record({{5, "\"{empty}\""}}),
-            failed("{empty}/", "{board.bmp}", "{empty}"));
         const Loaded badMode = failed("{signs}/", "{board.bmp}", "{signs}", true);
         row("field 16 is 3", record({{16, "3"}}), badMode);
         row("field 16 is -1", record({{16, "-1"}}), badMode);
@@ -200,13 +211,18 @@ private Q_SLOTS:
         // "ソ", whose second byte is a backslash).
         QStringEncoder shiftJis("Shift_JIS");
         if (shiftJis.isValid()) {
-            Loaded windows = failed("C:\\バス\\表示ソフト\\", "");
-            windows.viewWaku = false;
-            windows.spare = QStringLiteral("予備の文字");
+            // Its sign folder is not there on this system: the rest as stored.
+            const Loaded windows{.viewWaku = false,
+                                 .signDir = "C:\\バス\\表示ソフト\\",
+                                 .board = "",
+                                 .list = "",
+                                 .spare = QStringLiteral("予備の文字"),
+                                 .signShown = false,
+                                 .boardShown = false};
             row("written by the Windows program",
                 shiftJis.encode(QStringLiteral(
-                    "1500,1500,0,3600,\"C:\\バス\\表示ソフト\\\",\"予備の文字\",7,-8,\"\","
-                    "8790,1680,#FALSE#,#FALSE#,10000,6000,0\r\n")),
+                    "450,300,4500,3000,\"C:\\バス\\表示ソフト\\\",\"予備の文字\",7,-8,\"\","
+                    "3000,300,#FALSE#,#FALSE#,2000,3000,1\r\n")),
                 windows);
         }
     }
@@ -236,10 +252,11 @@ private Q_SLOTS:
         if (want.failed) // the defaults
             std::tie(want.main, want.panel, want.front, want.middle, want.option) =
                 std::tuple(QPoint(0, 0), QPoint(-1, -1), 10000, 6000, 0);
-        const TwipRect board =
-            want.failed ? TwipRect{8790, 1680, 1410, 450} : TwipRect{3000, 300, 600, 180};
+        const TwipRect board = want.failed       ? TwipRect{8790, 1680, 1410, 450}
+                               : want.boardShown ? TwipRect{3000, 300, 600, 180}
+                                                 : TwipRect{3000, 300, 1410, 450};
         QCOMPARE(form.PicKanban->twips(), board);
-        QCOMPARE(form.PicKanban->picture().isEmpty(), want.failed);
+        QCOMPARE(form.PicKanban->picture().isEmpty(), want.failed || !want.boardShown);
         if (want.panel == QPoint(-1, -1))
             want.panel = QPoint(0, form.outerHeightTwips() / kTwipsPerPixel);
         QCOMPARE(form.pos(), want.main);
@@ -265,27 +282,50 @@ private Q_SLOTS:
         QVERIFY(bus.fakes.dialogs->messages.empty());
     }
 
+    void keepsOldFileWhenSaveFails_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        // A name that fits the folder but leaves no room for the temporary name under which the
+        // save replaces the file, so the save fails even for root.
+        QTest::newRow("no room for the temporary name") << "long name";
+        // As a full disk: the line does not reach the disk whole.
+        QTest::newRow("file-size limit") << "size limit";
+        QTest::newRow("a link to a FIFO") << "fifo";
+    }
     void keepsOldFileWhenSaveFails()
     {
-        // A name that fits the folder but leaves no room for the temporary name under which the
-        // save replaces an existing file, so the save fails even for root. The configuration folder
-        // holds one too, so that the second try fails as well.
-        const QString name = QString(246, u'b');
+        QFETCH(QString, trouble);
+        const QString name = trouble == "long name" ? QString(246, u'b') : QStringLiteral("rorumo");
         const QString beside = m_dir->filePath(name + ".ini");
-        const QString inConfig = QFileInfo(configFile()).dir().filePath(name + ".ini");
-        QVERIFY(putFile(beside, kNoPictures));
-        QVERIFY(putFile(inConfig, kNoPictures));
+        const QByteArray fifo = QFile::encodeName(m_dir->filePath(QStringLiteral("fifo")));
+        if (trouble == "fifo")
+            QVERIFY(::mkfifo(fifo.constData(), 0600) == 0 && QFile::link(fifo, beside));
+        else
+            QVERIFY(putFile(beside, kNoPictures));
+        const auto entries = [this] {
+            return QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+        };
+        const QStringList entriesBefore = entries();
 
         Started bus(m_dir->filePath(name));
-        QCOMPARE(bus.form.pos(), QPoint(30, 20));
         bus.form.panel().HScroll1->setValue(4321);
         QSignalSpy ended(&bus.form, &Form1::programEnded);
+        rlimit unlimited{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        rlimit limit = unlimited;
+        if (trouble == "size limit")
+            limit.rlim_cur = 20;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
         bus.form.Form_Unload();
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
 
         QCOMPARE(ended.size(), 1);
-        QCOMPARE(fileBytes(beside), kNoPictures);
-        QCOMPARE(fileBytes(inConfig), kNoPictures);
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{name + ".ini"});
+        if (trouble == "fifo") // still a link to something that is no regular file
+            QVERIFY(QFileInfo(beside).isSymLink() && QFileInfo(beside).exists() &&
+                    !QFileInfo(beside).isFile());
+        else
+            QCOMPARE(fileBytes(beside), kNoPictures);
+        QCOMPARE(entries(), entriesBefore); // no temporary file left behind
         QCOMPARE(bus.fakes.dialogs->messages.size(), std::size_t(1));
         const FakeDialogs::Message &message = bus.fakes.dialogs->messages.front();
         QCOMPARE(message.icon, platform::MessageIcon::Critical);
@@ -315,63 +355,57 @@ private Q_SLOTS:
         QCOMPARE(fields.mid(13), (QByteArrayList{"6000", "10000", "0"}));
     }
 
-    void readsNewerOfTwoFiles_data()
+    // A copy in a folder it may write to reads and writes only the file beside it; an installed
+    // program, or one in a read-only folder, the one in the configuration folder.
+    void keepsItsOwnFile_data()
     {
-        // Seconds old; -1: no such file, -2: a folder of its name.
-        QTest::addColumn<int>("besideAge");
-        QTest::addColumn<int>("configAge");
-        QTest::addColumn<int>("read"); // 1 beside the executable, 2 the configuration folder
-        QTest::newRow("beside the executable only") << 0 << -1 << 1;
-        QTest::newRow("configuration folder only") << -1 << 0 << 2;
-        QTest::newRow("both, beside newer") << 10 << 100 << 1;
-        QTest::newRow("both, configuration newer") << 100 << 10 << 2;
-        // The folder in the way sent the last save to the configuration folder; it is no file.
-        QTest::newRow("older, behind a folder in the way") << -2 << 100 << 2;
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("beside");   // a file beside the executable, marked 1
+        QTest::addColumn<bool>("inConfig"); // a newer one in the configuration folder, marked 2
+        QTest::addColumn<int>("read");      // the mark read, 0 for none
+        QTest::newRow("writable, a newer file elsewhere") << "writable" << true << true << 1;
+        QTest::newRow("writable, a file only elsewhere") << "writable" << false << true << 0;
+        QTest::newRow("installed") << "installed" << true << true << 2;
+        QTest::newRow("read-only, first start") << "read-only" << true << false << 1;
     }
-
-    void readsNewerOfTwoFiles()
+    void keepsItsOwnFile()
     {
-        QFETCH(int, besideAge);
-        QFETCH(int, configAge);
+        QFETCH(QString, kind);
+        QFETCH(bool, beside);
+        QFETCH(bool, inConfig);
         QFETCH(int, read);
-        const QDateTime now = QDateTime::currentDateTime();
-        const auto put = [&now](const QString &path, int age, int mark) {
-            if (age == -2)
-                return QDir().mkpath(path);
-            QFile file(path);
-            return age < 0 ||
-                   (putFile(path,
-                            record({{5, "\"\""}, {9, "\"\""}, {7, QByteArray::number(mark)}})) &&
-                    file.open(QIODevice::Append) &&
-                    file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
-        };
-        QVERIFY(put(besideFile(), besideAge, 1));
-        QVERIFY(put(configFile(), configAge, 2));
-
-        Started bus(executable());
-        QCOMPARE(Module2::SpareNumber1, read);
-    }
-
-    void savesToConfigFolderWhenExecutableFolderCannot_data()
-    {
-        QTest::addColumn<bool>("readOnlyFolder"); // else a folder stands where the file would be
-        QTest::newRow("folder in the way") << false;
-        QTest::newRow("read-only folder") << true;
-    }
-
-    void savesToConfigFolderWhenExecutableFolderCannot()
-    {
-        QFETCH(bool, readOnlyFolder);
-        if (readOnlyFolder && ::geteuid() == 0)
+        if (kind == "read-only" && ::geteuid() == 0)
             QSKIP("root writes into read-only folders");
-        QVERIFY(readOnlyFolder
-                    ? QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::ExeOwner)
-                    : QDir().mkpath(besideFile()));
-        Started bus(executable());
+        const QString bin = m_dir->filePath(QStringLiteral("bin"));
+        const QString ownFile = bin + QStringLiteral("/rorumo.ini");
+        const auto marked = [](int mark) {
+            return record({{5, "\"\""}, {9, "\"\""}, {7, QByteArray::number(mark)}});
+        };
+        QVERIFY(QDir().mkpath(bin));
+        if (kind == "installed") {
+            const QString library = platform::privateLibraryFolder(bin);
+            QVERIFY(library.startsWith(m_dir->path()));
+            QVERIFY(putFile(QDir(library).filePath(platform::VLM3ResLibrary::fileName()), {}));
+        }
+        QFile old(ownFile);
+        QVERIFY(!beside || (putFile(ownFile, marked(1)) && old.open(QIODevice::Append) &&
+                            old.setFileTime(QDateTime::currentDateTime().addSecs(-100),
+                                            QFileDevice::FileModificationTime)));
+        old.close();
+        QVERIFY(!inConfig || putFile(configFile(), marked(2)));
+        if (kind == "read-only")
+            QVERIFY(QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner));
+
+        Started bus(bin + QStringLiteral("/rorumo"));
+        QCOMPARE(Module2::SpareNumber1, read);
         bus.form.panel().HScroll1->setValue(2345);
         bus.form.Form_Unload();
         QVERIFY(bus.fakes.dialogs->messages.empty());
-        QVERIFY(fileBytes(configFile()).endsWith(",2345,6000,0\r\n"));
+        const bool toConfig = kind != "writable";
+        QVERIFY(fileBytes(toConfig ? configFile() : ownFile).contains(",2345,"));
+        QCOMPARE(fileBytes(toConfig ? ownFile : configFile()),
+                 toConfig ? (beside ? marked(1) : QByteArray())
+                          : (inConfig ? marked(2) : QByteArray()));
     }
 };
 

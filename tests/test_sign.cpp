@@ -65,16 +65,17 @@ class TestSign : public QObject
         QCOMPARE(form().picDir().failure, FileList::Failure::None);
     }
     // Keypad buttons: digits, C, and S for 設定. Keys pressed on the sign box: v Down, ^ Up,
-    // < Left, > Right, _ Enter, letters as they are; + before one holds Shift, # Ctrl, ! Alt.
+    // < Left, > Right, _ Enter, $ Scroll Lock, others as they are; + before one holds Shift,
+    // # Ctrl, ! Alt.
     void play(const QString &script)
     {
-        const Qt::Key keys[] = {Qt::Key_Down, Qt::Key_Up, Qt::Key_Left, Qt::Key_Right,
-                                Qt::Key_Return};
+        const Qt::Key keys[] = {Qt::Key_Down,  Qt::Key_Up,     Qt::Key_Left,
+                                Qt::Key_Right, Qt::Key_Return, Qt::Key_ScrollLock};
         const Qt::KeyboardModifier holds[] = {Qt::ShiftModifier, Qt::ControlModifier,
                                               Qt::AltModifier};
         Qt::KeyboardModifiers held;
         for (QChar c : script) {
-            const qsizetype key = QStringLiteral("v^<>_").indexOf(c),
+            const qsizetype key = QStringLiteral("v^<>_$").indexOf(c),
                             hold = QStringLiteral("+#!").indexOf(c);
             if (c.isDigit() || c == u'C' || c == u'S')
                 form().panel().Command2_Click(c == u'C' ? 10 : c == u'S' ? 11 : c.digitValue());
@@ -171,6 +172,8 @@ private Q_SLOTS:
         QTest::newRow("up at the first") << false << "3S^" << State(0, 3);
         QTest::newRow("down at the last") << false << "vvvvvvvvv4Sv" << State(9, 4);
         QTest::newRow("other keys") << false << "v4S<>A_" << State(1, 4);
+        // Keys whose Qt codes, cut to 16 bits, are those of Up and Down.
+        QTest::newRow("look-alike keys") << false << "v4S&($" << State(1, 4);
         QTest::newRow("shift, ctrl, alt held") << false << "+v#v!^" << State(1, 1);
         QTest::newRow("failed load moves on") << true << "v" << State(1, -1);
         QTest::newRow("failed load keeps the sign") << true << "vSv^" << State(1, 2);
@@ -246,7 +249,8 @@ private Q_SLOTS:
         QPointer<frmBrowseDir> chooser = &form().browseDir();
         chooser->Text1->setText(typed);
         chooser->Command2_Click(0);
-        QCOMPARE(Module2::HkPicDir, typed);
+        // A folder that is not there leaves the one in use, so キャンセル keeps it.
+        QCOMPARE(Module2::HkPicDir, good || locked ? typed : m_signs + sep);
         QCOMPARE(form().File1.path(), good ? typed : m_signs);
         QCOMPARE(form().File1.listCount(), good ? 2 : 10);
         QCOMPARE(State(shown(), display().toInt()), State(3, 3));

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTest>
+#include <limits>
 
 using Frame = std::array<TwipRect, 3>;
 
@@ -83,6 +84,12 @@ private Q_SLOTS:
         QCOMPARE(frame(), before);
         QTest::mouseDClick(&board(), Qt::LeftButton, {}, QPoint(2, 2));
         QCOMPARE(frame(), fitted());
+        // At the ends of the 32-bit range (a settings file may hold any place) it stops there.
+        constexpr int max = std::numeric_limits<int>::max(), min = std::numeric_limits<int>::min();
+        drag(max - 10, min);
+        form().signboard().PicKanban_DblClick();
+        QCOMPARE(frame(), (Frame{TwipRect{max - 85, min, 75, 315}, TwipRect{max, min, 75, 315},
+                                 TwipRect{max - 85, min + 300, 1650, 60}}));
     }
 
     // The board command leaves the frame alone; the frame command re-fits it, wherever the board

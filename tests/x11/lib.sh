@@ -52,11 +52,15 @@ install_app() {
         "$X11_WORK/sound.raw" >"$X11_WORK/asound.conf"
 }
 
-# Starts the program and waits for its two windows: BUS and PANEL hold their ids.
+# Starts the program (with the arguments given, if any) and waits for its two windows: BUS and
+# PANEL hold their ids.
 start_app() {
-    # Under the sanitizers, leave out what system libraries keep for the process's life.
+    # Under the sanitizers, leave out what system libraries keep for the process's life. A
+    # script's background job ignores Ctrl+C; the program gets it back, as from a terminal.
     LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$X11_TESTS/../lsan.supp}" \
-        ALSA_CONFIG_PATH="$X11_WORK/asound.conf" "$APP" >"$X11_WORK/app.log" 2>&1 &
+        ALSA_CONFIG_PATH="$X11_WORK/asound.conf" \
+        perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "$ARGV[0]: $!\n"' "$APP" "$@" \
+        >"$X11_WORK/app.log" 2>&1 &
     APP_PID=$!
     # A loaded machine can take its time: wait generously, and say what the screen held if not.
     PANEL=$(timeout 60 xdotool search --sync --onlyvisible --name '^設定パネル$' | head -n1)
@@ -78,6 +82,17 @@ close_app() {
     read -r l r t b < <(frame_extents "$BUS")
     # The default theme puts the close button last, about 10 px in from the frame's right edge.
     xdotool mousemove $((x + w + r - 10)) $((y - t / 2)) click 1
+    wait_ended
+}
+
+# Ends the program with the signal $1 (TERM, HUP, INT), as the session does, and waits for it.
+end_app_by() {
+    kill -s "$1" "$APP_PID"
+    wait_ended
+}
+
+# Waits for the program to end and sets APP_STATUS.
+wait_ended() {
     local tries=300
     while kill -0 "$APP_PID" 2>/dev/null; do
         tries=$((tries - 1))
@@ -123,6 +138,18 @@ screen_digest() {
 # "r g b" of the screen pixel X Y in the screenshot $1.
 pixel() {
     convert "$1" -crop "1x1+${2}+${3}" +repage -depth 8 rgb:- | od -An -tu1 | xargs
+}
+
+# Screen coordinates of the client pixel X Y of window $1, and a click there.
+at() {
+    local x0 y0
+    read -r x0 y0 < <(client_origin "$1")
+    echo $((x0 + $2)) $((y0 + $3))
+}
+click_in() {
+    local x y
+    read -r x y < <(at "$1" "$2" "$3")
+    xdotool mousemove "$x" "$y" click 1
 }
 
 # Moves the pointer to the client pixel X Y of the window $1. (Not --sync: that never returns

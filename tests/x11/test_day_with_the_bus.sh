@@ -9,7 +9,8 @@
 #  6. the version window, whose link fails without the maker's library;
 #  7. both windows moved;
 #  8. the bus closed: the settings line, field by field;
-#  9. the second start: everything as it was left, the sign on the folder's first picture.
+#  9. the second start: everything as it was left, the sign on the folder's first picture;
+# 10. places and speeds changed, then a logout (SIGTERM): the third start shows them.
 # Screenshots of the steps are kept in a folder named on a failure.
 . "$(dirname "$0")/lib.sh"
 
@@ -89,17 +90,6 @@ panel_above_bus() {
     [ "$order" = "$(printf '0x%x 0x%x' "$BUS" "$PANEL")" ]
 }
 
-# Screen coordinates of the client pixel X Y of window $1.
-at() {
-    local x0 y0
-    read -r x0 y0 < <(client_origin "$1")
-    echo $((x0 + $2)) $((y0 + $3))
-}
-click_in() {
-    local x y
-    read -r x y < <(at "$1" "$2" "$3")
-    xdotool mousemove "$x" "$y" click 1
-}
 
 # A region W H X Y of the bus window's client area, on the screen.
 bus_region() {
@@ -532,7 +522,26 @@ bus_as_before() { [ "$(bus_masked)" = "$bus_look" ]; }
 wait_until 10 bus_as_before || fail "the bus looks different from the end of the day"
 note "the bus looks as it did at the end of the day (the sign aside)"
 
+# ---------------------------------------------------------------------------------------------
+step "10. places and speeds changed, then a logout"
+xdotool windowmove "$BUS" 200 100
+xdotool windowmove "$PANEL" 700 500
+bus_at() { [ "$(frame_origin "$BUS")" = "200 100" ]; }
+panel_at() { [ "$(frame_origin "$PANEL")" = "700 500" ]; }
+wait_until 10 bus_at && wait_until 10 panel_at || fail "the windows did not move"
+xdotool windowactivate --sync "$PANEL"
+for _ in 1 2; do click_in "$PANEL" 136 23; sleep 0.2; done
+click_in "$PANEL" 65 66
+sleep 0.5
+end_app_by TERM
+[ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS at the logout"
+saved() { cut -d, -f1-4,14-15 "$APP_INI"; }
+[ "$(saved)" = 3000,1500,10500,7500,10005,5997 ] || fail "saved at the logout: $(saved)"
+note "the logout (SIGTERM) saved the new places and the speeds 10005 and 5997"
+start_app
+wait_until 10 bus_at && wait_until 10 panel_at || fail "the next start put the windows elsewhere"
 close_app
-[ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS after the second run"
+[ "$(saved)" = 3000,1500,10500,7500,10005,5997 ] || fail "after the next start: $(saved)"
+note "the next start showed both windows there and kept the speeds"
 rm -rf "$SHOTS"
 note "ok"

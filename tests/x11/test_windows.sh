@@ -1,10 +1,11 @@
 #!/bin/bash
 # First start of a copy named "bus": caption, window places, the panel above the bus window, and
-# closing the bus window ends the program and writes the settings.
+# closing the bus window ends the program and writes the settings. The program takes no options:
+# Qt's own, given on the command line, change nothing.
 . "$(dirname "$0")/lib.sh"
 
 install_app bus
-start_app
+start_app -qwindowtitle wrong -qwindowgeometry 300x200+400+400 -platform offscreen -reverse
 
 title=$(xprop -id "$BUS" _NET_WM_NAME | sed 's/^[^=]*= //')
 [ "$title" = '"ロルモ　-　bus"' ] || fail "caption is $title"
