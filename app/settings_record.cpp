@@ -1,7 +1,8 @@
 #include "settings_record.h"
 
+#include "platform/file_names.h"
+
 #include <QByteArrayView>
-#include <QStringDecoder>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -117,67 +118,6 @@ std::optional<qint64> roundToInteger(const Decimal &value, qint64 min, qint64 ma
     return result;
 }
 
-// ---- text -----------------------------------------------------------------------------------
-
-bool isValidUtf8(QByteArrayView bytes)
-{
-    const auto byteAt = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
-    const qsizetype size = bytes.size();
-    qsizetype i = 0;
-    while (i < size) {
-        const unsigned char lead = byteAt(i);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        int length = 0;
-        unsigned char low = 0x80;  // range of the second byte, which rules out overlong
-        unsigned char high = 0xBF; // forms, surrogates and values above U+10FFFF
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        if (size - i < length)
-            return false;
-        if (byteAt(i + 1) < low || byteAt(i + 1) > high)
-            return false;
-        for (int k = 2; k < length; ++k) {
-            if (byteAt(i + k) < 0x80 || byteAt(i + k) > 0xBF)
-                return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
-QString decodeText(const QByteArray &bytes)
-{
-#ifdef Q_OS_WIN
-    return QString::fromLocal8Bit(bytes);
-#else
-    if (isValidUtf8(bytes))
-        return QString::fromUtf8(bytes);
-    // Written by the Windows build in the Japanese ANSI code page.
-    QStringDecoder shiftJis("Shift_JIS");
-    if (shiftJis.isValid())
-        return shiftJis.decode(bytes);
-    return QString::fromLatin1(bytes);
-#endif
-}
-
 // ---- writing --------------------------------------------------------------------------------
 
 QByteArray formatPosition(float value)
@@ -213,7 +153,7 @@ QByteArray formatPosition(float value)
 
 void RecordWriter::text(const QString &value)
 {
-    QByteArray bytes = value.toLocal8Bit();
+    QByteArray bytes = platform::encodeFileName(value);
     bytes.replace("\"", "\"\"");
     m_fields.append(Quote + bytes + Quote);
 }
@@ -311,7 +251,7 @@ bool RecordReader::text(QString &out)
     const std::optional<QByteArray> field = nextField();
     if (!field)
         return false;
-    out = decodeText(*field);
+    out = platform::decodeFileName(*field);
     return true;
 }
 

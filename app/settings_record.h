@@ -22,9 +22,12 @@
 //   Fractions are rounded half to even. A value outside the target type fails the read.
 // - Yes/no: #TRUE# or #FALSE# (any case); a number is yes when it is not zero; anything
 //   else is no.
-// - Text: bytes that are valid UTF-8 are UTF-8; other bytes come from the Windows build and
-//   are decoded as Shift_JIS (code page 932), or as Latin-1 if that codec is unavailable.
-//   On Windows the ANSI code page is used.
+// - Text is in the file system's encoding (platform/file_names.h): UTF-8, where every byte
+//   that is not part of a UTF-8 sequence is kept as it is, so the text fields go back to the
+//   file byte for byte. The sign folder and the signboard picture are paths, and a path with a
+//   Shift_JIS or Latin-1 name only names its file in its own bytes; text that the Windows build
+//   wrote in Shift_JIS is carried unchanged in the same way. On Windows the ANSI code page is
+//   used.
 #pragma once
 
 #include <QByteArray>

@@ -1,10 +1,10 @@
 #include "platform/maker_library.h"
 
+#include "platform/elf_check.h"
 #include "platform/install_layout.h"
 
 #include <QDir>
 #include <QFileInfo>
-
 #include <cerrno>
 
 namespace platform {
@@ -55,6 +55,12 @@ MakerLibrary::Answer VLM3ResLibrary::homepageAddress()
                     {},
                     QStringLiteral("Cannot load library %1: (%2)")
                         .arg(QDir::toNativeSeparators(file), qt_error_string(ENOENT))};
+        // Loading an interrupted copy would end the program with SIGBUS.
+        if (const QString broken = incompleteSharedObject(file); !broken.isEmpty())
+            return {false,
+                    {},
+                    QStringLiteral("Cannot load library %1: (%2)")
+                        .arg(QDir::toNativeSeparators(file), broken)};
         m_library = std::make_unique<QLibrary>(file);
     }
     using UrlFunction = const char *(*)();

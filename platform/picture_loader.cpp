@@ -3,11 +3,11 @@
 #ifdef RORUMO_HAVE_METAFILE
 #include "platform/metafile/metafile.h"
 #endif
+#include "platform/file_names.h"
 #include "platform/twips.h"
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 
 namespace platform {
@@ -85,11 +85,8 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio)
     if (path.isEmpty())
         return Picture{};
     // Only regular files: a FIFO or a device would block or never end.
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > kMaxPictureFileBytes)
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!platform::openRegularFile(file, path) || file.size() > kMaxPictureFileBytes)
         return std::nullopt;
     const QByteArray bytes = file.read(kMaxPictureFileBytes + 1);
     if (bytes.isEmpty() || bytes.size() > kMaxPictureFileBytes)

@@ -1,3 +1,4 @@
+#include "platform/file_names.h"
 #include "platform/maker_library.h"
 #include "platform/services.h"
 #include "platform/sound.h"
@@ -30,13 +31,14 @@ public:
         const QString start = !startFolder.isEmpty() && QFileInfo(startFolder).isDir()
                                   ? startFolder
                                   : QDir::homePath();
-        return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
+        return fileSystemPath(
+            QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly));
     }
 
     QString chooseOpenFile(QWidget *owner, const QString &nameFilter,
                            const QString &lastFile) override
     {
-        return QFileDialog::getOpenFileName(owner, QString(), lastFile, nameFilter);
+        return fileSystemPath(QFileDialog::getOpenFileName(owner, QString(), lastFile, nameFilter));
     }
 };
 

@@ -12,6 +12,7 @@ struct AlsaSound::Library
 {
     decltype(&snd_lib_error_set_handler) setErrorHandler = nullptr;
     decltype(&snd_pcm_open) open = nullptr;
+    decltype(&snd_pcm_nonblock) nonblock = nullptr;
     decltype(&snd_pcm_set_params) setParams = nullptr;
     decltype(&snd_pcm_writei) writei = nullptr;
     decltype(&snd_pcm_recover) recover = nullptr;
@@ -28,9 +29,10 @@ struct AlsaSound::Library
         };
         // QLibrary keeps the library loaded after it goes out of scope.
         return resolve(setErrorHandler, "snd_lib_error_set_handler") &&
-               resolve(open, "snd_pcm_open") && resolve(setParams, "snd_pcm_set_params") &&
-               resolve(writei, "snd_pcm_writei") && resolve(recover, "snd_pcm_recover") &&
-               resolve(drain, "snd_pcm_drain") && resolve(close, "snd_pcm_close");
+               resolve(open, "snd_pcm_open") && resolve(nonblock, "snd_pcm_nonblock") &&
+               resolve(setParams, "snd_pcm_set_params") && resolve(writei, "snd_pcm_writei") &&
+               resolve(recover, "snd_pcm_recover") && resolve(drain, "snd_pcm_drain") &&
+               resolve(close, "snd_pcm_close");
     }
 };
 
@@ -79,7 +81,11 @@ void AlsaSound::playWave(const QByteArray &riffImage)
         return;
 
     PcmHandle handle{*alsa};
-    if (alsa->open(&handle.pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
+    // A device that another program holds would make a blocking open wait until it is free,
+    // with the door and the whole program standing still; busy means silence instead. Once
+    // open, the writes block again so that the sound plays out at its own pace.
+    if (alsa->open(&handle.pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0 ||
+        alsa->nonblock(handle.pcm, 0) < 0)
         return;
     // 8-bit sound is widened to 16-bit: some sound servers click on unsigned 8-bit streams.
     const QByteArray samples =

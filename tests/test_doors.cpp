@@ -201,6 +201,9 @@ private Q_SLOTS:
 
     void doorSoundResource()
     {
+        FakeSound sound;
+        Common::PlayWaveRes(Common::kDoorSound, sound);
+        QCOMPARE(sound.played, std::vector{Common::WaveBytes});
         const auto wave = platform::parseWave(Common::WaveBytes);
         QVERIFY(wave);
         QCOMPARE(

@@ -5,6 +5,7 @@
 #include "panel/frm_set.h"
 #include "platform/controls/image_control.h"
 #include "platform/controls/picture_box.h"
+#include "platform/file_names.h"
 #include "platform/install_layout.h"
 #include "platform/maker_library.h"
 #include "support/fakes.h"
@@ -64,7 +65,7 @@ struct Loaded
     int front = 2000, middle = 3000, option = 1;
     bool viewKanban = false, viewWaku = true;
     QByteArray signDir = "{signs}/", board = "{board.bmp}", list = "{signs}";
-    QString spare = "spare";
+    QByteArray spare = "spare";
     bool signShown = true;
     bool boardShown = true;
 };
@@ -206,17 +207,26 @@ private Q_SLOTS:
         const Loaded badMode = failed("{signs}/", "{board.bmp}", "{signs}", true);
         row("field 16 is 3", record({{16, "3"}}), badMode);
         row("field 16 is -1", record({{16, "-1"}}), badMode);
+        // Names from old archives in their own bytes: a Latin-1 folder holding a sign named in
+        // Shift_JIS, a Shift_JIS signboard, and Shift_JIS text.
+        row("names not in UTF-8",
+            record({{5, "\"{latin1}\""}, {6, "\"\x83\x5c\x95\x5c\""}, {9, "\"{sjis.bmp}\""}}),
+            {.signDir = "{latin1}/",
+             .board = "{sjis.bmp}",
+             .list = "{latin1}",
+             .spare = "\x83\x5c\x95\x5c"});
 
         // As the Windows program wrote it: Windows paths, text in code page 932 (with "表" and
         // "ソ", whose second byte is a backslash).
         QStringEncoder shiftJis("Shift_JIS");
         if (shiftJis.isValid()) {
-            // Its sign folder is not there on this system: the rest as stored.
+            // Its sign folder is not there on this system: the rest as stored, text byte for byte.
             const Loaded windows{.viewWaku = false,
-                                 .signDir = "C:\\バス\\表示ソフト\\",
+                                 .signDir =
+                                     shiftJis.encode(QStringLiteral("C:\\バス\\表示ソフト\\")),
                                  .board = "",
                                  .list = "",
-                                 .spare = QStringLiteral("予備の文字"),
+                                 .spare = shiftJis.encode(QStringLiteral("予備の文字")),
                                  .signShown = false,
                                  .boardShown = false};
             row("written by the Windows program",
@@ -235,12 +245,22 @@ private Q_SLOTS:
         QVERIFY(makeSignFolder(m_dir->filePath(QStringLiteral("signs"))));
         QVERIFY(putFile(m_dir->filePath(QStringLiteral("empty/notes.txt")), "no picture"));
         QVERIFY(putPicture(m_dir->filePath(QStringLiteral("board.bmp")), kBoard));
+        // Latin-1 "café", and "方向幕.bmp" and "看板.bmp" in Shift_JIS.
+        const QByteArray root = QFile::encodeName(m_dir->path()) + '/';
+        const QByteArray latin1 = "caf\xe9", sjisBoard = "\x8a\xc5\x94\xc2.bmp";
+        QVERIFY(::mkdir(root + latin1, S_IRWXU) == 0);
+        QVERIFY(putPicture(m_dir->filePath(QStringLiteral("s.bmp")), kFirstSign));
+        QVERIFY(::rename(root + "s.bmp", root + latin1 + "/\x95\xfb\x8c\xfc\x96\x8b.bmp") == 0);
+        QVERIFY(putPicture(m_dir->filePath(QStringLiteral("b.bmp")), kBoard));
+        QVERIFY(::rename(root + "b.bmp", root + sjisBoard) == 0);
         // The placeholders stand for these files and folders.
-        const auto place = [this](QByteArray text) {
+        const auto place = [&](QByteArray text) {
             text.replace("}/", "}" + QString(QDir::separator()).toUtf8());
-            for (const char *name : {"signs", "empty", "board.bmp", "gone"})
-                text.replace('{' + QByteArray(name) + '}',
-                             m_dir->filePath(QLatin1String(name)).toUtf8());
+            const std::pair<QByteArray, QByteArray> names[] = {
+                {"signs", "signs"}, {"empty", "empty"}, {"board.bmp", "board.bmp"},
+                {"gone", "gone"},   {"latin1", latin1}, {"sjis.bmp", sjisBoard}};
+            for (const auto &[key, name] : names)
+                text.replace('{' + key + '}', root + name);
             return text;
         };
         if (!content.isEmpty())
@@ -271,15 +291,19 @@ private Q_SLOTS:
         QCOMPARE(bus.framePiecesShown(), want.viewWaku ? 3 : 0);
         QCOMPARE(form.MnuViewWaku->isChecked(), want.viewWaku);
 
-        QCOMPARE(Module2::HkPicDir.toUtf8(), place(want.signDir));
-        QCOMPARE(Module2::KanbanPicPath.toUtf8(), place(want.board));
-        QCOMPARE(form.File1.path().toUtf8(), place(want.list));
-        QCOMPARE(Module2::SpareText, want.spare);
-        QCOMPARE(Module2::SpareNumber1, content.isEmpty() ? 0 : 7);
-        QCOMPARE(Module2::SpareNumber2, content.isEmpty() ? 0 : -8);
+        QCOMPARE(platform::encodeFileName(Module2::HkPicDir), place(want.signDir));
+        QCOMPARE(platform::encodeFileName(Module2::KanbanPicPath), place(want.board));
+        QCOMPARE(platform::encodeFileName(form.File1.path()), place(want.list));
         QCOMPARE(form.ImgDesiMaku->picture().sizeTwips,
                  want.signShown ? kFirstSign * kTwipsPerPixel : QSize());
         QVERIFY(bus.fakes.dialogs->messages.empty());
+
+        // Fields 5 to 9 go back to the file as they came, byte for byte.
+        bus.form.SaveIni();
+        const QByteArray fields5to9 = '"' + place(want.signDir) + "\",\"" + want.spare + "\"," +
+                                      (content.isEmpty() ? "0,0" : "7,-8") + ",\"" +
+                                      place(want.board) + "\",";
+        QVERIFY2(fileBytes(besideFile()).contains(fields5to9), fields5to9.constData());
     }
 
     void keepsOldFileWhenSaveFails_data()

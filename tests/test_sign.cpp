@@ -4,6 +4,7 @@
 #include "platform/controls/file_list.h"
 #include "platform/controls/image_control.h"
 #include "platform/controls/picture_box.h"
+#include "platform/file_names.h"
 #include "sign/frm_browse_dir.h"
 #include "support/fakes.h"
 
@@ -221,6 +222,17 @@ private Q_SLOTS:
         list.setPath(folder);
         QCOMPARE(list.list(0), QStringLiteral("0.bmp"));
     }
+
+#ifdef Q_OS_UNIX
+    // Qt's folder dialog gives a Latin-1 name with U+FFFD for the byte; it gets its byte back.
+    void browsedNameKeepsItsBytes()
+    {
+        const QByteArray folder = QFile::encodeName(path("caf")) + "\xe9";
+        QCOMPARE(::mkdir(folder.constData(), S_IRWXU), 0);
+        const QString browsed = QFile::decodeName(folder);
+        QCOMPARE(platform::encodeFileName(platform::fileSystemPath(browsed)), folder);
+    }
+#endif
 
     // A good folder points the list at it; one that is not there keeps the chooser open for a
     // correction; one that cannot be read is reported and closes it. Else the list keeps its

@@ -79,9 +79,21 @@ private Q_SLOTS:
         QCOMPARE(written, platform::widenUnsigned8(wave->samples));
     }
 
-    void noDeviceIsSilentAndTheDoorStillMoves()
+    void silentAndTheDoorStillMoves_data()
     {
-        useConfig("pcm.null { type null }\n");
+        QTest::addColumn<QByteArray>("config");
+        QTest::newRow("no device") << QByteArray("pcm.null { type null }\n");
+        // Held by another program: a blocking open would wait for it (and leave the note).
+        QTest::newRow("busy device")
+            << QByteArray("pcm.!default { type rorumo_busy }\n"
+                          "pcm_type.rorumo_busy { lib \"" RORUMO_TEST_BUSY_PCM "\" }\n");
+    }
+    void silentAndTheDoorStillMoves()
+    {
+        QFETCH(QByteArray, config);
+        useConfig(config);
+        const QString note = m_dir.filePath(QStringLiteral("waited"));
+        qputenv("RORUMO_BUSY_NOTE", QFile::encodeName(note));
         QFile::remove(m_output);
         Module2::reset();
         QTemporaryDir dir;
@@ -94,6 +106,7 @@ private Q_SLOTS:
         form.panel().Check2->setChecked(true);
         form.Check2_Click();
         QVERIFY(!QFile::exists(m_output));
+        QVERIFY2(!QFile::exists(note), "waited for a busy device");
         QCOMPARE(int(steps->waits.size()), 1101);
         QCOMPARE(form.Image2->twips().left, -1100);
     }

@@ -1,5 +1,7 @@
 #include "platform/controls/file_list.h"
 
+#include "platform/file_names.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -50,7 +52,7 @@ struct PatternMatcher
 // platform's description of a failure to open the folder.
 QString readFolder(const QString &folder, const PatternMatcher &matcher, QStringList &names)
 {
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    DIR *dir = ::opendir(platform::encodeFileName(folder).constData());
     if (!dir)
         return QString::fromLocal8Bit(std::strerror(errno));
     const int fd = ::dirfd(dir);
@@ -60,7 +62,7 @@ QString readFolder(const QString &folder, const PatternMatcher &matcher, QString
             continue;
         if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
             continue;
-        QString name = QFile::decodeName(entry->d_name);
+        QString name = platform::decodeFileName(entry->d_name);
         if (!matcher.matches(name))
             continue;
         if (entry->d_type != DT_REG) {
@@ -96,8 +98,7 @@ FileList::FileList(QString pattern) : m_pattern(std::move(pattern)) {}
 
 FileList::Result FileList::setPath(const QString &folder)
 {
-    const QFileInfo info(folder);
-    if (folder.isEmpty() || !info.isDir())
+    if (folder.isEmpty() || !platform::isFolder(folder))
         return {Failure::PathNotFound, QStringLiteral("Path not found")};
 
     // Regular files (or links to them) only: no folders, no hidden dot-files, no FIFOs, sockets
