@@ -8,6 +8,7 @@
 #include <QRegion>
 #include <QString>
 #include <QTransform>
+#include <functional>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -277,7 +278,10 @@ private:
     void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
     bool spend(const QRectF &imageBounds);
     void applyClip();
-    void applyRop();
+    // Draws through a raster operation other than a plain copy: `draw` paints the pattern (pen
+    // and brush), the source bitmap and a mask of what they cover into layers in image pixels.
+    using LayerPainter = std::function<void(QPainter &pattern, QPainter &source, QPainter &mask)>;
+    void rasterOp(const QRectF &bounds, quint8 index, const LayerPainter &draw);
     QPen makePen() const;
     QBrush makeBrush(const BrushObject &b) const;
     qreal scaleFactor() const;

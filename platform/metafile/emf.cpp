@@ -101,6 +101,8 @@ enum RecordType : quint32
 
 constexpr quint32 kStockFlag = 0x80000000u;
 constexpr int kHeaderMinSize = 88;
+constexpr quint32 kHeaderExtension1Size = 100; // pixel format, OpenGL
+constexpr quint32 kHeaderExtension2Size = 108; // size in micrometres
 
 class EmfPlayer
 {
@@ -309,9 +311,11 @@ bool EmfPlayer::textRecord(ByteReader &r, bool wide)
 DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 offBits,
                          quint32 cbBits, quint32 usage, DibAlpha alpha, DibResult &out)
 {
-    const QByteArrayView info = r.slice(offBmi, cbBmi);
-    const QByteArrayView bits = r.slice(offBits, cbBits);
-    if (!r.ok())
+    // Offsets beyond the record spoil this bitmap only, not the reading of the record.
+    ByteReader within = r;
+    const QByteArrayView info = within.slice(offBmi, cbBmi);
+    const QByteArrayView bits = within.slice(offBits, cbBits);
+    if (!within.ok())
         return DibStatus::Malformed;
     return decodeDib(info, bits, usage, alpha, m_canvas.dc().palette.colors, out);
 }
@@ -345,8 +349,7 @@ bool EmfPlayer::blitRecord(ByteReader &r, quint32 type)
         alphaMode = DibAlpha::Premultiplied;
     DibResult out;
     switch (dib(r, offBmi, cbBmi, offBits, cbBits, usage, alphaMode, out)) {
-    case DibStatus::Malformed:
-        return false;
+    case DibStatus::Malformed: // a broken bitmap costs that bitmap only
     case DibStatus::Unsupported:
         return true;
     case DibStatus::Ok:
@@ -407,7 +410,6 @@ bool EmfPlayer::stretchDiBits(ByteReader &r, quint32 type)
     DibResult out;
     switch (dib(r, offBmi, cbBmi, offBits, cbBits, usage, DibAlpha::Ignore, out)) {
     case DibStatus::Malformed:
-        return false;
     case DibStatus::Unsupported:
         return true;
     case DibStatus::Ok:
@@ -430,10 +432,8 @@ bool EmfPlayer::patternBrush(ByteReader &r)
     BrushObject brush;
     brush.style = gdi::BsDibPattern;
     DibResult out;
-    const DibStatus status =
-        dib(r, offBmi, cbBmi, offBits, cbBits, usage == 2 ? 0 : usage, DibAlpha::Ignore, out);
-    if (status == DibStatus::Malformed)
-        return false;
+    // A broken pattern leaves a grey brush, not a broken picture.
+    dib(r, offBmi, cbBmi, offBits, cbBits, usage == 2 ? 0 : usage, DibAlpha::Ignore, out);
     brush.pattern = out.image;
     if (brush.pattern.isNull()) {
         brush.style = gdi::BsSolid;
@@ -908,11 +908,20 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
     r.u32(); // records
     const quint16 handles = r.u16();
     r.u16();
-    r.skip(12); // description, palette entries
+    const quint32 descriptionChars = r.u32(), offDescription = r.u32();
+    r.u32(); // palette entries
     const qint32 devW = r.i32(), devH = r.i32(), mmW = r.i32(), mmH = r.i32();
+    // The extensions are there only where the header is long enough and neither the description
+    // nor the pixel format starts inside them: many writers put the description at byte 88.
+    const auto extends = [&](quint32 end, quint32 offset, quint32 size) {
+        return headerSize >= end && (descriptionChars == 0 || offDescription >= end) &&
+               (size == 0 || offset >= end);
+    };
     qint32 umW = 0, umH = 0;
-    if (headerSize >= 108) {
-        r.skip(12);
+    const quint32 pixelFormatSize = r.u32(), offPixelFormat = r.u32();
+    if (extends(kHeaderExtension1Size, offPixelFormat, pixelFormatSize) &&
+        extends(kHeaderExtension2Size, offPixelFormat, pixelFormatSize)) {
+        r.u32(); // OpenGL
         umW = r.i32();
         umH = r.i32();
     }
