@@ -1,6 +1,7 @@
 #include "canvas.h"
 
 #include "rasterop.h"
+#include "symbolfont.h"
 
 #include <QCoreApplication>
 #include <QFontMetricsF>
@@ -909,9 +910,10 @@ void Canvas::invertRegion(const QRegion &image)
 // ---------------------------------------------------------------------------------------------
 // Text
 
-void Canvas::text(QPointF reference, const QString &str, const QList<qreal> &dx, quint32 options,
+void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &dx, quint32 options,
                   const std::optional<QRectF> &rect)
 {
+    QString str = given;
     if (m_recording || m_dc.rop2 == 11)
         return;
     const QTransform t = fullTransform();
@@ -940,7 +942,12 @@ void Canvas::text(QPointF reference, const QString &str, const QList<qreal> &dx,
         !std::isfinite(origin.y()))
         return;
 
-    QFont font(f.face.isEmpty() ? QStringLiteral("Sans") : f.face);
+    QString family = f.face.isEmpty() ? QStringLiteral("Sans") : f.face;
+    if (auto symbols = symbolText(f.face, f.charset, str)) {
+        family = symbols->family;
+        str = symbols->text;
+    }
+    QFont font(family);
     font.setPointSizeF(pixels * 72 / dpi);
     if (f.height > 0) { // cell height: shrink to the character height
         const QFontMetricsF cell(font, &m_image);

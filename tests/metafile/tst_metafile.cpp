@@ -1,6 +1,7 @@
 // Hand-built WMF and EMF pictures checked pixel by pixel.
 #include "builders.h"
 #include "platform/metafile/metafile.h"
+#include "platform/metafile/symbolfont.h"
 #include "platform/metafile/text.h"
 
 #include <QRandomGenerator>
@@ -8,6 +9,7 @@
 #include <bit>
 
 using namespace testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -436,6 +438,28 @@ private Q_SLOTS:
         QList<qreal> dx;
         QCOMPARE(metafile::detail::decodeText(bytes, quint8(charset), byteDx, &dx), text);
         QCOMPARE(dx, charDx);
+    }
+
+    // Symbol fonts show signs and pictures, never the letters of their codes.
+    void symbolFonts_data()
+    {
+        QTest::addColumn<QString>("face");
+        QTest::addColumn<int>("charset");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown"); // null: an ordinary font
+        QTest::newRow("symbol") << "Symbol" << 2 << u"ab\uF070W"_s << u"αβπΩ"_s;
+        QTest::newRow("wingdings") << "Wingdings" << 0 << u"l\uF06E"_s << u"\uF06C\uF06E"_s;
+        QTest::newRow("unknown symbol font") << "No Such Signs" << 2 << u"ab"_s << u"  "_s;
+        QTest::newRow("ordinary") << "Sans" << 0 << u"ab"_s << QString();
+    }
+    void symbolFonts()
+    {
+        QFETCH(QString, face);
+        QFETCH(int, charset);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        const auto symbols = metafile::detail::symbolText(face, quint8(charset), text);
+        QCOMPARE(symbols ? symbols->text : QString(), shown);
     }
 
     void textAlignment_data()
