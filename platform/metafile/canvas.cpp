@@ -1144,4 +1144,17 @@ void Canvas::drawGradientRect(const QRectF &logical, const QColor &a, const QCol
     m_painter.fillPath(mapped, g);
 }
 
+void Canvas::drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw)
+{
+    if (m_recording || !saneTransform(m_deviceToImage) || !saneRect(deviceBounds) ||
+        !spend(m_deviceToImage.mapRect(deviceBounds)))
+        return;
+    m_painter.save();
+    m_painter.setClipRect(m_image.rect());
+    m_painter.setTransform(m_deviceToImage);
+    draw(m_painter);
+    m_painter.restore();
+    m_clipApplied = false;
+}
+
 } // namespace metafile::detail

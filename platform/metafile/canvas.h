@@ -272,6 +272,10 @@ public:
     void drawBitmap(const QRectF &dest, const QImage &image, const QRectF &source, quint32 rop);
     void drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b, bool vertical);
 
+    // Drawing in reference device units for EMF+ records, which keep their own state; charged
+    // for `deviceBounds`.
+    void drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw);
+
 private:
     void addToPath(const QPainterPath &logical);
     void paintShape(const QPainterPath &logical, bool fill, bool stroke);

@@ -2,7 +2,9 @@
 #include "bytereader.h"
 #include "canvas.h"
 #include "dib.h"
+#include "emfplus.h"
 #include "players.h"
+#include "rasterop.h"
 #include "text.h"
 
 #include <QPolygonF>
@@ -97,6 +99,7 @@ enum RecordType : quint32
     AlphaBlend = 114,
     TransparentBlt = 116,
     GradientFill = 118,
+    Comment = 70,
 };
 
 constexpr quint32 kStockFlag = 0x80000000u;
@@ -890,6 +893,86 @@ bool EmfPlayer::play(quint32 type, QByteArrayView record)
     return r.ok() && !c.failed();
 }
 
+// Whether a record draws (the no-op blit that ends GDI+ files does not).
+bool drawsGdi(quint32 type, QByteArrayView record)
+{
+    constexpr qsizetype kBlitRopOffset = 40;
+    switch (type) {
+    case BitBlt:
+    case StretchBlt: {
+        ByteReader r(record);
+        r.seek(kBlitRopOffset);
+        return rop3Index(r.u32()) != kRopNoOp;
+    }
+    case PolyBezier:
+    case Polygon:
+    case Polyline:
+    case PolyBezierTo:
+    case PolylineTo:
+    case PolyPolyline:
+    case PolyPolygon:
+    case SetPixelV:
+    case AngleArc:
+    case Ellipse:
+    case Rectangle:
+    case RoundRect:
+    case Arc:
+    case Chord:
+    case Pie:
+    case LineTo:
+    case ArcTo:
+    case PolyDraw:
+    case FillPath:
+    case StrokeAndFillPath:
+    case StrokePath:
+    case FillRgn:
+    case FrameRgn:
+    case InvertRgn:
+    case PaintRgn:
+    case SetDiBitsToDevice:
+    case StretchDiBits:
+    case ExtTextOutA:
+    case ExtTextOutW:
+    case PolyBezier16:
+    case Polygon16:
+    case Polyline16:
+    case PolyBezierTo16:
+    case PolylineTo16:
+    case PolyPolyline16:
+    case PolyPolygon16:
+    case PolyDraw16:
+    case AlphaBlend:
+    case TransparentBlt:
+    case GradientFill:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// EMF+ records are played for pictures that GDI records do not draw: files written by GDI+
+// alone, and dual files whose GDI twin holds no drawing.
+bool playsEmfPlus(QByteArrayView stream, qsizetype headerSize)
+{
+    EmfPlusTraits traits;
+    bool gdiDraws = false;
+    ByteReader scan(stream);
+    scan.seek(headerSize);
+    for (qint64 count = 0; scan.remaining() >= 8 && count < kMaxRecords; ++count) {
+        const qsizetype start = scan.pos();
+        const quint32 type = scan.u32(), size = scan.u32();
+        if (size < 8 || size > scan.remaining() + 8 || type == Eof)
+            break;
+        const QByteArrayView record = stream.sliced(start, size);
+        if (type == Comment)
+            scanEmfPlus(record.sliced(8), traits);
+        else
+            gdiDraws = gdiDraws || drawsGdi(type, record);
+        scan.seek(start + size);
+    }
+    return traits.present && (!traits.dual || !gdiDraws);
+}
+
 } // namespace
 
 std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
@@ -965,6 +1048,9 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
         Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm);
         canvas.setObjectTableSize(handles);
         EmfPlayer player(canvas);
+        std::optional<EmfPlusPlayer> plus;
+        if (playsEmfPlus(stream, headerSize))
+            plus.emplace(canvas);
         ByteReader records(stream);
         records.seek(headerSize);
         qint64 count = 0;
@@ -982,6 +1068,8 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
                 break;
             if (recType == Header)
                 return std::nullopt;
+            if (plus && recType == Comment)
+                plus->playComment(record.sliced(8));
             if (!player.play(recType, record))
                 return std::nullopt;
         }

@@ -20,7 +20,7 @@ constexpr quint32 EmrSetWindowExtEx = 9, EmrSetWindowOrgEx = 10, EmrSetViewportE
                   EmrModifyWorldTransform = 36, EmrSelectObject = 37, EmrCreateBrushIndirect = 39,
                   EmrRectangle = 43, EmrExtSelectClipRgn = 75, EmrStretchDiBits = 81,
                   EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84, EmrPolygon16 = 86,
-                  EmrPolyPolygon16 = 91, EmrSetRop2 = 20, EmrBitBlt = 76;
+                  EmrPolyPolygon16 = 91, EmrSetRop2 = 20, EmrBitBlt = 76, EmrComment = 70;
 constexpr qint64 kNullPen = 0x80000008;
 constexpr quint16 MetaSetBkMode = 0x0102, MetaSetTextAlign = 0x012E, MetaSelectObject = 0x012D,
                   MetaSetTextColor = 0x0209, MetaSetWindowOrg = 0x020B, MetaSetWindowExt = 0x020C,
@@ -392,6 +392,26 @@ private Q_SLOTS:
             QTest::addRow("rop2 %d", rop2)
                 << overRed({rec(EmrSetRop2, {rop2}), rec(EmrRectangle, {0, 0, 50, 100})})
                 << halves(left);
+        // GDI+ drawings: a square path filled red, alone or beside a GDI drawing in blue.
+        const auto f = [](float v) { return std::bit_cast<quint32>(v); };
+        const auto plus = [&](int headerFlags) {
+            return emfPlusComment({{0x4001, quint16(headerFlags), dwords({0xDBC01002, 1, 96, 96})},
+                                   {0x4008, 0x0300,
+                                    dwords({0xDBC01002, 4, 0, f(10), f(10), f(90), f(10), f(90),
+                                            f(90), f(10), f(90)}) +
+                                        QByteArray("\x00\x01\x01\x81", 4)},
+                                   {0x4014, 0x8000, dwords({0xFFFF0000})}});
+        };
+        QTest::newRow("emf+ only path")
+            << emfWith(EmrComment, plus(0)) << Probes{{{50, 50}, red}, {{5, 5}, none}};
+        QTest::newRow("emf+ dual plays gdi")
+            << EmfBuilder()
+                   .record(EmrComment, plus(1))
+                   .record(EmrCreateBrushIndirect, {1, 0, kBlue, 0})
+                   .record(EmrSelectObject, {1})
+                   .record(EmrRectangle, rect(0, 0, 30, 30))
+                   .finish()
+            << Probes{{{20, 20}, blue}, {{50, 50}, none}};
         Dib srcAnd = makeDib(24);
         QByteArray andDib = stretchDib(srcAnd);
         qToLittleEndian<quint32>(0x008800C6, andDib.data() + 60);
