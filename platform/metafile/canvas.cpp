@@ -1075,7 +1075,8 @@ void Canvas::patBlt(const QRectF &logical, quint32 rop)
     default:
         rasterOp(mapped.controlPointRect(), index,
                  [&](QPainter &pattern, QPainter &, QPainter &mask) {
-                     pattern.fillPath(mapped, makeBrush(m_dc.brush));
+                     if (pattern.isActive())
+                         pattern.fillPath(mapped, makeBrush(m_dc.brush));
                      mask.fillPath(mapped, Qt::black);
                  });
         break;

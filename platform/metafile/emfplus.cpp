@@ -573,6 +573,7 @@ PlusObject EmfPlusPlayer::State::parseObject(int type, QByteArrayView data)
             break;
         for (quint32 i = 0; i < length; ++i)
             f.family.append(QChar(r.u16()));
+        f.family.truncate(f.family.indexOf(QChar(0))); // -1 keeps all
         if (r.ok())
             return f;
         break;

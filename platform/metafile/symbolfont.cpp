@@ -96,8 +96,9 @@ std::optional<SymbolText> symbolText(const QString &face, quint8 charset, const 
 {
     const QString family = face.trimmed();
     if (family.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0) {
-        // Greek and mathematical signs have their own Unicode characters.
-        SymbolText out{family, text};
+        // Greek and mathematical signs have their own Unicode characters, in any serif font;
+        // a font called Symbol may well keep its glyphs under the symbol codes alone.
+        SymbolText out{QStringLiteral("Serif"), text};
         for (QChar &c : out.text)
             if (const char16_t code = symbolCode(c))
                 c = QChar(kSymbolToUnicode[code - kFirstCode] ? kSymbolToUnicode[code - kFirstCode]
