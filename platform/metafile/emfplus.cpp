@@ -610,8 +610,12 @@ void EmfPlusPlayer::State::object(quint16 flags, QByteArrayView data)
         if (pending.isEmpty())
             pendingTotal = total;
         pending.append(data.sliced(4).toByteArray());
-        if (pending.size() > kMaxObjectBytes)
+        if (pending.size() > kMaxObjectBytes) {
             pending.clear();
+        } else if (pending.size() >= qsizetype(pendingTotal)) { // some writers flag every piece
+            objects[id] = parseObject(type, pending);
+            pending.clear();
+        }
         return;
     }
     if (!pending.isEmpty()) {
