@@ -147,6 +147,29 @@ struct FontData
     QString family;
 };
 
+// Text is drawn at this pixel size and scaled to its own, as fonts of a fraction of a unit do
+// not render.
+constexpr int kTextPixels = 100;
+
+QFont textFont(const FontData &f)
+{
+    QFont font(f.family.isEmpty() ? QStringLiteral("Sans") : f.family);
+    font.setPixelSize(kTextPixels);
+    font.setBold(f.style & 1);
+    font.setItalic(f.style & 2);
+    font.setUnderline(f.style & 4);
+    font.setStrikeOut(f.style & 8);
+    return font;
+}
+
+// The em size in world units under `worldToDevice`.
+qreal emInWorld(const FontData &f, qreal dpiY, const QTransform &worldToDevice)
+{
+    if (f.unit == UnitWorld || f.unit == UnitDisplay)
+        return f.emSize;
+    return f.emSize * unitFactor(f.unit, dpiY) / std::sqrt(std::abs(worldToDevice.determinant()));
+}
+
 struct FormatData
 {
     quint32 flags = 0;
@@ -761,29 +784,16 @@ void EmfPlusPlayer::State::text(quint16 flags, ByteReader &r)
             format = *f;
     const QBrush color = brushFor(flags, brushId);
     const QTransform t = worldToDevice();
-    const qreal worldScale = std::sqrt(std::abs(t.determinant()));
-    if (!finite(t) || worldScale <= 0)
+    const qreal em = emInWorld(*font, dpi.height(), t);
+    if (!finite(t) || !std::isfinite(em) || em <= 0 || !std::isfinite(kTextPixels / em))
         return;
-    // Size in world units; drawn at its pixel size and scaled back, as fonts of a fraction of a
-    // unit do not render.
-    const qreal em = font->unit == UnitWorld || font->unit == UnitDisplay
-                         ? font->emSize
-                         : font->emSize * unitFactor(font->unit, dpi.height()) / worldScale;
-    const qreal k = 100 / std::max<qreal>(em, 1e-6);
-    if (!std::isfinite(em) || em <= 0 || !std::isfinite(k))
-        return;
+    const qreal k = kTextPixels / em;
     const QRectF bounds =
         t.mapRect(layout.isEmpty() ? QRectF(layout.topLeft(), QSizeF(em * length, em)) : layout);
     canvas.drawDevice(bounds.adjusted(-em, -em, em, em), [&](QPainter &p) {
         prepare(p, t);
         p.scale(1 / k, 1 / k);
-        QFont f(font->family.isEmpty() ? QStringLiteral("Sans") : font->family);
-        f.setPixelSize(100);
-        f.setBold(font->style & 1);
-        f.setItalic(font->style & 2);
-        f.setUnderline(font->style & 4);
-        f.setStrikeOut(font->style & 8);
-        p.setFont(f);
+        p.setFont(textFont(*font));
         p.setPen(QPen(color, 0));
         constexpr quint32 kNoWrap = 0x1000;
         const Qt::Alignment h = format.align == 1   ? Qt::AlignHCenter
@@ -822,22 +832,15 @@ void EmfPlusPlayer::State::driverText(quint16 flags, ByteReader &r)
         return;
     const QBrush color = brushFor(flags, brushId);
     const QTransform t = extra * worldToDevice();
-    const qreal worldScale = std::sqrt(std::abs(t.determinant()));
-    const qreal em = font->unit == UnitWorld || font->unit == UnitDisplay
-                         ? font->emSize
-                         : font->emSize * unitFactor(font->unit, dpi.height()) / worldScale;
-    const qreal k = 100 / std::max<qreal>(em, 1e-6);
-    if (!finite(t) || !std::isfinite(em) || em <= 0 || !std::isfinite(k))
+    const qreal em = emInWorld(*font, dpi.height(), t);
+    if (!finite(t) || !std::isfinite(em) || em <= 0 || !std::isfinite(kTextPixels / em))
         return;
+    const qreal k = kTextPixels / em;
     canvas.drawDevice(t.map(at).boundingRect().adjusted(-em * 2, -em * 2, em * 2, em * 2),
                       [&](QPainter &p) {
                           prepare(p, t);
                           p.scale(1 / k, 1 / k);
-                          QFont f(font->family.isEmpty() ? QStringLiteral("Sans") : font->family);
-                          f.setPixelSize(100);
-                          f.setBold(font->style & 1);
-                          f.setItalic(font->style & 2);
-                          p.setFont(f);
+                          p.setFont(textFont(*font));
                           p.setPen(QPen(color, 0));
                           for (qsizetype i = 0; i < str.size(); ++i)
                               p.drawText(at[i] * k, QString(str[i]));
