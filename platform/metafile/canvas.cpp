@@ -1,5 +1,8 @@
 #include "canvas.h"
 
+#include "rasterop.h"
+#include "symbolfont.h"
+
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -474,31 +477,6 @@ QBrush Canvas::makeBrush(const BrushObject &b) const
     }
 }
 
-void Canvas::applyRop()
-{
-    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
-    switch (m_dc.rop2) {
-    case 4:
-        mode = QPainter::RasterOp_NotSource;
-        break;
-    case 6:
-        mode = QPainter::RasterOp_NotDestination;
-        break;
-    case 7:
-        mode = QPainter::RasterOp_SourceXorDestination;
-        break;
-    case 9:
-        mode = QPainter::RasterOp_SourceAndDestination;
-        break;
-    case 15:
-        mode = QPainter::RasterOp_SourceOrDestination;
-        break;
-    default:
-        break;
-    }
-    m_painter.setCompositionMode(mode);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Shapes
 
@@ -541,15 +519,62 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
     if (!spend(bounds))
         return;
     applyClip();
-    applyRop();
-    if (hasBrush) {
-        if (m_dc.brush.style == gdi::BsHatched && m_dc.bkMode == gdi::Opaque)
-            m_painter.fillPath(p, m_dc.bkColor);
-        m_painter.fillPath(p, makeBrush(m_dc.brush));
+    const auto paint = [&](QPainter &painter) {
+        if (hasBrush) {
+            if (m_dc.brush.style == gdi::BsHatched && m_dc.bkMode == gdi::Opaque)
+                painter.fillPath(p, m_dc.bkColor);
+            painter.fillPath(p, makeBrush(m_dc.brush));
+        }
+        if (pen.style() != Qt::NoPen)
+            painter.strokePath(p, pen);
+    };
+    if (m_dc.rop2 != kR2CopyPen && m_dc.rop2 >= kR2Black && m_dc.rop2 <= kR2White) {
+        rasterOp(bounds, rop2AsRop3(m_dc.rop2), [&](QPainter &pattern, QPainter &, QPainter &mask) {
+            paint(pattern);
+            paint(mask);
+        });
+        return;
     }
-    if (pen.style() != Qt::NoPen)
-        m_painter.strokePath(p, pen);
-    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    paint(m_painter);
+}
+
+void Canvas::rasterOp(const QRectF &bounds, quint8 index, const LayerPainter &draw)
+{
+    QRect area = bounds.toAlignedRect().intersected(m_image.rect());
+    if (m_dc.clip)
+        area &= m_dc.clip->boundingRect();
+    if (area.isEmpty())
+        return;
+    const auto layer = [&](bool used, QImage::Format format) {
+        QImage out;
+        if (used) {
+            out = QImage(area.size(), format);
+            out.fill(0);
+        }
+        return out;
+    };
+    QImage pattern = layer(rop3UsesPattern(index), QImage::Format_ARGB32_Premultiplied);
+    QImage source = layer(rop3UsesSource(index), QImage::Format_ARGB32_Premultiplied);
+    QImage mask = layer(true, QImage::Format_Alpha8);
+    if (mask.isNull())
+        return;
+    {
+        // Painters on null layers stay inactive and draw nothing.
+        QPainter painters[] = {QPainter(), QPainter(), QPainter(&mask)};
+        if (!pattern.isNull())
+            painters[0].begin(&pattern);
+        if (!source.isNull())
+            painters[1].begin(&source);
+        for (QPainter &q : painters) {
+            if (!q.isActive())
+                continue;
+            q.translate(-area.topLeft());
+            if (m_dc.clip)
+                q.setClipRegion(*m_dc.clip);
+        }
+        draw(painters[0], painters[1], painters[2]);
+    }
+    applyRop3(m_image, area, mask, pattern, source, index);
 }
 
 void Canvas::moveTo(QPointF p)
@@ -885,9 +910,10 @@ void Canvas::invertRegion(const QRegion &image)
 // ---------------------------------------------------------------------------------------------
 // Text
 
-void Canvas::text(QPointF reference, const QString &str, const QList<qreal> &dx, quint32 options,
+void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &dx, quint32 options,
                   const std::optional<QRectF> &rect)
 {
+    QString str = given;
     if (m_recording || m_dc.rop2 == 11)
         return;
     const QTransform t = fullTransform();
@@ -916,7 +942,12 @@ void Canvas::text(QPointF reference, const QString &str, const QList<qreal> &dx,
         !std::isfinite(origin.y()))
         return;
 
-    QFont font(f.face.isEmpty() ? QStringLiteral("Sans") : f.face);
+    QString family = f.face.isEmpty() ? QStringLiteral("Sans") : f.face;
+    if (auto symbols = symbolText(f.face, f.charset, str)) {
+        family = symbols->family;
+        str = symbols->text;
+    }
+    QFont font(family);
     font.setPointSizeF(pixels * 72 / dpi);
     if (f.height > 0) { // cell height: shrink to the character height
         const QFontMetricsF cell(font, &m_image);
@@ -1017,7 +1048,12 @@ void Canvas::text(QPointF reference, const QString &str, const QList<qreal> &dx,
 
 void Canvas::patBlt(const QRectF &logical, quint32 rop)
 {
-    if (m_recording)
+    const quint8 index = rop3Index(rop);
+    // Without a bitmap an operation that reads one is passed over rather than guessed at, as
+    // is the no-op GDI+ ends its files with.
+    if (m_recording || index == kRopNoOp || rop3UsesSource(index))
+        return;
+    if (rop3UsesPattern(index) && m_dc.brush.style == gdi::BsNull)
         return;
     const QTransform t = fullTransform();
     QPainterPath p;
@@ -1026,31 +1062,36 @@ void Canvas::patBlt(const QRectF &logical, quint32 rop)
     if (!saneTransform(t) || !spend(mapped.controlPointRect()))
         return;
     applyClip();
-    switch (rop) {
-    case gdi::Blackness:
+    switch (index) {
+    case kRopBlackness:
         m_painter.fillPath(mapped, Qt::black);
         break;
-    case gdi::Whiteness:
+    case kRopWhiteness:
         m_painter.fillPath(mapped, Qt::white);
         break;
-    case gdi::DstInvert:
-        m_painter.setCompositionMode(QPainter::RasterOp_NotDestination);
-        m_painter.fillPath(mapped, Qt::black);
-        break;
-    case gdi::PatInvert:
-        m_painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    case kRopPatCopy:
         m_painter.fillPath(mapped, makeBrush(m_dc.brush));
         break;
     default:
-        if (m_dc.brush.style != gdi::BsNull)
-            m_painter.fillPath(mapped, makeBrush(m_dc.brush));
+        rasterOp(mapped.controlPointRect(), index,
+                 [&](QPainter &pattern, QPainter &, QPainter &mask) {
+                     if (pattern.isActive())
+                         pattern.fillPath(mapped, makeBrush(m_dc.brush));
+                     mask.fillPath(mapped, Qt::black);
+                 });
         break;
     }
-    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
 void Canvas::drawBitmap(const QRectF &dest, const QImage &image, const QRectF &source, quint32 rop)
 {
+    const quint8 index = rop3Index(rop);
+    if (index == kRopNoOp)
+        return;
+    if (!rop3UsesSource(index)) {
+        patBlt(dest, rop);
+        return;
+    }
     if (m_recording || image.isNull() || source.width() == 0 || source.height() == 0)
         return;
     const QTransform t = fullTransform();
@@ -1064,31 +1105,24 @@ void Canvas::drawBitmap(const QRectF &dest, const QImage &image, const QRectF &s
     const QRectF bounds = full.mapRect(source);
     if (!saneTransform(full) || !spend(bounds))
         return;
-    applyClip();
-    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
-    switch (rop) {
-    case gdi::SrcAnd:
-        mode = QPainter::RasterOp_SourceAndDestination;
-        break;
-    case gdi::SrcPaint:
-        mode = QPainter::RasterOp_SourceOrDestination;
-        break;
-    case gdi::SrcInvert:
-        mode = QPainter::RasterOp_SourceXorDestination;
-        break;
-    case 0x00330008: // NOTSRCCOPY
-        mode = QPainter::RasterOp_NotSource;
-        break;
-    default:
-        break;
-    }
-    m_painter.setCompositionMode(mode);
-    m_painter.setTransform(full);
     const QRectF clipped = source.intersected(QRectF(image.rect()));
-    if (!clipped.isEmpty())
-        m_painter.drawImage(clipped.topLeft(), image, clipped);
+    if (clipped.isEmpty())
+        return;
+    applyClip();
+    if (index != kRopSrcCopy) {
+        rasterOp(bounds, index, [&](QPainter &pattern, QPainter &src, QPainter &mask) {
+            if (pattern.isActive())
+                pattern.fillRect(bounds, makeBrush(m_dc.brush));
+            for (QPainter *q : {&src, &mask})
+                q->setTransform(full, true);
+            src.drawImage(clipped.topLeft(), image, clipped);
+            mask.fillRect(clipped, Qt::black);
+        });
+        return;
+    }
+    m_painter.setTransform(full);
+    m_painter.drawImage(clipped.topLeft(), image, clipped);
     m_painter.resetTransform();
-    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
 void Canvas::drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b,
@@ -1109,6 +1143,19 @@ void Canvas::drawGradientRect(const QRectF &logical, const QColor &a, const QCol
     g.setColorAt(0, a);
     g.setColorAt(1, b);
     m_painter.fillPath(mapped, g);
+}
+
+void Canvas::drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw)
+{
+    if (m_recording || !saneTransform(m_deviceToImage) || !saneRect(deviceBounds) ||
+        !spend(m_deviceToImage.mapRect(deviceBounds)))
+        return;
+    m_painter.save();
+    m_painter.setClipRect(m_image.rect());
+    m_painter.setTransform(m_deviceToImage);
+    draw(m_painter);
+    m_painter.restore();
+    m_clipApplied = false;
 }
 
 } // namespace metafile::detail

@@ -8,6 +8,7 @@
 #include <QRegion>
 #include <QString>
 #include <QTransform>
+#include <functional>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -271,13 +272,20 @@ public:
     void drawBitmap(const QRectF &dest, const QImage &image, const QRectF &source, quint32 rop);
     void drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b, bool vertical);
 
+    // Drawing in reference device units for EMF+ records, which keep their own state; charged
+    // for `deviceBounds`.
+    void drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw);
+
 private:
     void addToPath(const QPainterPath &logical);
     void paintShape(const QPainterPath &logical, bool fill, bool stroke);
     void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
     bool spend(const QRectF &imageBounds);
     void applyClip();
-    void applyRop();
+    // Draws through a raster operation other than a plain copy: `draw` paints the pattern (pen
+    // and brush), the source bitmap and a mask of what they cover into layers in image pixels.
+    using LayerPainter = std::function<void(QPainter &pattern, QPainter &source, QPainter &mask)>;
+    void rasterOp(const QRectF &bounds, quint8 index, const LayerPainter &draw);
     QPen makePen() const;
     QBrush makeBrush(const BrushObject &b) const;
     qreal scaleFactor() const;

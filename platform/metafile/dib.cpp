@@ -199,9 +199,7 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
     const int bpp = h.bpp;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return DibStatus::Unsupported;
-    const qsizetype tableBytes = h.tableEntries * h.entrySize;
-    if (bpp <= 8 && h.tableOffset + tableBytes > info.size())
-        return DibStatus::Malformed;
+    // A colour table cut short gives black for the colours it lacks.
     const QList<QRgb> table = readTable(info, h, palette);
 
     QImage img(int(width), int(height),
@@ -298,7 +296,15 @@ DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb
     Header h;
     if (!readHeader(r, usage, h))
         return DibStatus::Malformed;
-    const qsizetype infoSize = h.tableOffset + h.tableEntries * h.entrySize;
+    qsizetype infoSize = h.tableOffset + h.tableEntries * h.entrySize;
+    // Writers that leave out the unused end of an 8-bit colour table: the pixels, whose size is
+    // known, take the rest of the record.
+    const bool sane = h.width > 0 && h.width <= kMaxBitmapSide && h.height != 0 &&
+                      std::abs(h.height) <= kMaxBitmapSide;
+    const qint64 pixelBytes = sane ? ((h.width * h.bpp + 31) / 32) * 4 * std::abs(h.height) : 0;
+    if (sane && h.compression == BiRgb && h.bpp <= 8 && infoSize + pixelBytes > packed.size() &&
+        packed.size() - pixelBytes >= h.tableOffset)
+        infoSize = packed.size() - pixelBytes;
     if (infoSize > packed.size())
         return DibStatus::Malformed;
     return decodeDib(packed.first(infoSize), packed.sliced(infoSize), usage, DibAlpha::Ignore,

@@ -2,7 +2,9 @@
 #include "bytereader.h"
 #include "canvas.h"
 #include "dib.h"
+#include "emfplus.h"
 #include "players.h"
+#include "rasterop.h"
 #include "text.h"
 
 #include <QPolygonF>
@@ -97,10 +99,13 @@ enum RecordType : quint32
     AlphaBlend = 114,
     TransparentBlt = 116,
     GradientFill = 118,
+    Comment = 70,
 };
 
 constexpr quint32 kStockFlag = 0x80000000u;
 constexpr int kHeaderMinSize = 88;
+constexpr quint32 kHeaderExtension1Size = 100; // pixel format, OpenGL
+constexpr quint32 kHeaderExtension2Size = 108; // size in micrometres
 
 class EmfPlayer
 {
@@ -309,9 +314,11 @@ bool EmfPlayer::textRecord(ByteReader &r, bool wide)
 DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 offBits,
                          quint32 cbBits, quint32 usage, DibAlpha alpha, DibResult &out)
 {
-    const QByteArrayView info = r.slice(offBmi, cbBmi);
-    const QByteArrayView bits = r.slice(offBits, cbBits);
-    if (!r.ok())
+    // Offsets beyond the record spoil this bitmap only, not the reading of the record.
+    ByteReader within = r;
+    const QByteArrayView info = within.slice(offBmi, cbBmi);
+    const QByteArrayView bits = within.slice(offBits, cbBits);
+    if (!within.ok())
         return DibStatus::Malformed;
     return decodeDib(info, bits, usage, alpha, m_canvas.dc().palette.colors, out);
 }
@@ -345,8 +352,7 @@ bool EmfPlayer::blitRecord(ByteReader &r, quint32 type)
         alphaMode = DibAlpha::Premultiplied;
     DibResult out;
     switch (dib(r, offBmi, cbBmi, offBits, cbBits, usage, alphaMode, out)) {
-    case DibStatus::Malformed:
-        return false;
+    case DibStatus::Malformed: // a broken bitmap costs that bitmap only
     case DibStatus::Unsupported:
         return true;
     case DibStatus::Ok:
@@ -407,7 +413,6 @@ bool EmfPlayer::stretchDiBits(ByteReader &r, quint32 type)
     DibResult out;
     switch (dib(r, offBmi, cbBmi, offBits, cbBits, usage, DibAlpha::Ignore, out)) {
     case DibStatus::Malformed:
-        return false;
     case DibStatus::Unsupported:
         return true;
     case DibStatus::Ok:
@@ -430,10 +435,8 @@ bool EmfPlayer::patternBrush(ByteReader &r)
     BrushObject brush;
     brush.style = gdi::BsDibPattern;
     DibResult out;
-    const DibStatus status =
-        dib(r, offBmi, cbBmi, offBits, cbBits, usage == 2 ? 0 : usage, DibAlpha::Ignore, out);
-    if (status == DibStatus::Malformed)
-        return false;
+    // A broken pattern leaves a grey brush, not a broken picture.
+    dib(r, offBmi, cbBmi, offBits, cbBits, usage == 2 ? 0 : usage, DibAlpha::Ignore, out);
     brush.pattern = out.image;
     if (brush.pattern.isNull()) {
         brush.style = gdi::BsSolid;
@@ -890,6 +893,86 @@ bool EmfPlayer::play(quint32 type, QByteArrayView record)
     return r.ok() && !c.failed();
 }
 
+// Whether a record draws (the no-op blit that ends GDI+ files does not).
+bool drawsGdi(quint32 type, QByteArrayView record)
+{
+    constexpr qsizetype kBlitRopOffset = 40;
+    switch (type) {
+    case BitBlt:
+    case StretchBlt: {
+        ByteReader r(record);
+        r.seek(kBlitRopOffset);
+        return rop3Index(r.u32()) != kRopNoOp;
+    }
+    case PolyBezier:
+    case Polygon:
+    case Polyline:
+    case PolyBezierTo:
+    case PolylineTo:
+    case PolyPolyline:
+    case PolyPolygon:
+    case SetPixelV:
+    case AngleArc:
+    case Ellipse:
+    case Rectangle:
+    case RoundRect:
+    case Arc:
+    case Chord:
+    case Pie:
+    case LineTo:
+    case ArcTo:
+    case PolyDraw:
+    case FillPath:
+    case StrokeAndFillPath:
+    case StrokePath:
+    case FillRgn:
+    case FrameRgn:
+    case InvertRgn:
+    case PaintRgn:
+    case SetDiBitsToDevice:
+    case StretchDiBits:
+    case ExtTextOutA:
+    case ExtTextOutW:
+    case PolyBezier16:
+    case Polygon16:
+    case Polyline16:
+    case PolyBezierTo16:
+    case PolylineTo16:
+    case PolyPolyline16:
+    case PolyPolygon16:
+    case PolyDraw16:
+    case AlphaBlend:
+    case TransparentBlt:
+    case GradientFill:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// EMF+ records are played for pictures that GDI records do not draw: files written by GDI+
+// alone, and dual files whose GDI twin holds no drawing.
+bool playsEmfPlus(QByteArrayView stream, qsizetype headerSize)
+{
+    EmfPlusTraits traits;
+    bool gdiDraws = false;
+    ByteReader scan(stream);
+    scan.seek(headerSize);
+    for (qint64 count = 0; scan.remaining() >= 8 && count < kMaxRecords; ++count) {
+        const qsizetype start = scan.pos();
+        const quint32 type = scan.u32(), size = scan.u32();
+        if (size < 8 || size > scan.remaining() + 8 || type == Eof)
+            break;
+        const QByteArrayView record = stream.sliced(start, size);
+        if (type == Comment)
+            scanEmfPlus(record.sliced(8), traits);
+        else
+            gdiDraws = gdiDraws || drawsGdi(type, record);
+        scan.seek(start + size);
+    }
+    return traits.present && (!traits.dual || !gdiDraws);
+}
+
 } // namespace
 
 std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
@@ -908,11 +991,20 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
     r.u32(); // records
     const quint16 handles = r.u16();
     r.u16();
-    r.skip(12); // description, palette entries
+    const quint32 descriptionChars = r.u32(), offDescription = r.u32();
+    r.u32(); // palette entries
     const qint32 devW = r.i32(), devH = r.i32(), mmW = r.i32(), mmH = r.i32();
+    // The extensions are there only where the header is long enough and neither the description
+    // nor the pixel format starts inside them: many writers put the description at byte 88.
+    const auto extends = [&](quint32 end, quint32 offset, quint32 size) {
+        return headerSize >= end && (descriptionChars == 0 || offDescription >= end) &&
+               (size == 0 || offset >= end);
+    };
     qint32 umW = 0, umH = 0;
-    if (headerSize >= 108) {
-        r.skip(12);
+    const quint32 pixelFormatSize = r.u32(), offPixelFormat = r.u32();
+    if (extends(kHeaderExtension1Size, offPixelFormat, pixelFormatSize) &&
+        extends(kHeaderExtension2Size, offPixelFormat, pixelFormatSize)) {
+        r.u32(); // OpenGL
         umW = r.i32();
         umH = r.i32();
     }
@@ -956,6 +1048,9 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
         Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm);
         canvas.setObjectTableSize(handles);
         EmfPlayer player(canvas);
+        std::optional<EmfPlusPlayer> plus;
+        if (playsEmfPlus(stream, headerSize))
+            plus.emplace(canvas);
         ByteReader records(stream);
         records.seek(headerSize);
         qint64 count = 0;
@@ -973,6 +1068,8 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
                 break;
             if (recType == Header)
                 return std::nullopt;
+            if (plus && recType == Comment)
+                plus->playComment(record.sliced(8));
             if (!player.play(recType, record))
                 return std::nullopt;
         }

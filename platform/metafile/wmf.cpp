@@ -238,8 +238,7 @@ bool WmfPlayer::bitmap(ByteReader &r, quint16 function, quint16 recordWords)
     }
     DibResult dib;
     switch (decodePackedDib(r.bytes(r.remaining()), usage, m_canvas.dc().palette.colors, dib)) {
-    case DibStatus::Malformed:
-        return false;
+    case DibStatus::Malformed: // a broken bitmap costs that bitmap only
     case DibStatus::Unsupported:
         return true;
     case DibStatus::Ok:
@@ -408,8 +407,7 @@ bool WmfPlayer::play(const Record &rec)
             style == gdi::BsPattern
                 ? DibStatus::Unsupported
                 : decodePackedDib(r.bytes(r.remaining()), usage, dc.palette.colors, dib);
-        if (status == DibStatus::Malformed)
-            return false;
+        Q_UNUSED(status); // a broken pattern leaves a grey brush, not a broken picture
         brush.pattern = dib.image;
         if (brush.pattern.isNull()) {
             brush.style = gdi::BsSolid;

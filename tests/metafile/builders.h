@@ -121,4 +121,19 @@ private:
     int m_count = 0;
 };
 
+// An EMF comment (its payload) holding EMF+ records, each given as type, flags and data.
+struct EmfPlusRecord
+{
+    quint16 type;
+    quint16 flags;
+    QByteArray data;
+};
+inline QByteArray emfPlusComment(std::initializer_list<EmfPlusRecord> records)
+{
+    QByteArray body = dwords({0x2B464D45});
+    for (const auto &[type, flags, data] : records)
+        body += words({type, flags}) + dwords({12 + data.size(), data.size()}) + data;
+    return dwords({body.size()}) + body;
+}
+
 } // namespace testing

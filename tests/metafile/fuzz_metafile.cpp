@@ -9,7 +9,10 @@
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(*argc, *argv);
+    // The application lives until the process ends: destroyed by the exit handlers, after Qt's
+    // thread storage, it crashes once the player has added application fonts.
+    [[maybe_unused]] static QGuiApplication *app =
+        std::make_unique<QGuiApplication>(*argc, *argv).release();
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // Hand-built WMF and EMF pictures checked pixel by pixel.
 #include "builders.h"
 #include "platform/metafile/metafile.h"
+#include "platform/metafile/symbolfont.h"
 #include "platform/metafile/text.h"
 
 #include <QRandomGenerator>
@@ -8,6 +9,7 @@
 #include <bit>
 
 using namespace testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -18,13 +20,13 @@ constexpr quint32 EmrSetWindowExtEx = 9, EmrSetWindowOrgEx = 10, EmrSetViewportE
                   EmrModifyWorldTransform = 36, EmrSelectObject = 37, EmrCreateBrushIndirect = 39,
                   EmrRectangle = 43, EmrExtSelectClipRgn = 75, EmrStretchDiBits = 81,
                   EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84, EmrPolygon16 = 86,
-                  EmrPolyPolygon16 = 91;
+                  EmrPolyPolygon16 = 91, EmrSetRop2 = 20, EmrBitBlt = 76, EmrComment = 70;
 constexpr qint64 kNullPen = 0x80000008;
 constexpr quint16 MetaSetBkMode = 0x0102, MetaSetTextAlign = 0x012E, MetaSelectObject = 0x012D,
                   MetaSetTextColor = 0x0209, MetaSetWindowOrg = 0x020B, MetaSetWindowExt = 0x020C,
                   MetaCreatePenIndirect = 0x02FA, MetaCreateFontIndirect = 0x02FB,
                   MetaCreateBrushIndirect = 0x02FC, MetaPolygon = 0x0324, MetaRectangle = 0x041B,
-                  MetaExtTextOut = 0x0A32;
+                  MetaExtTextOut = 0x0A32, MetaStretchDib = 0x0F43;
 
 const quint32 kRed = rgb(255, 0, 0), kGreen = rgb(0, 255, 0), kBlue = rgb(0, 0, 255);
 const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255),
@@ -236,6 +238,16 @@ private Q_SLOTS:
                  {EmrModifyWorldTransform, xform(2, 0, 0, 2, 0, 0) + dwords({2})}},
                 {0, 0, 20, 10}),
             square);
+        // Many writers put the description where the header's extensions would be.
+        QByteArray described = emf({}, {10, 10, 50, 30});
+        const QByteArray text = utf16(QStringLiteral("Sign\0Picture of a route bus\0\0\0"));
+        described.insert(88, text);
+        for (auto [at, value] : {std::pair{4, 88 + text.size()},
+                                 {48, described.size()},
+                                 {60, text.size() / 2},
+                                 {64, 88}})
+            qToLittleEndian<quint32>(value, described.data() + at);
+        row("emf description at 88", described, square);
         row("world reset to identity",
             emf({{EmrSetWorldTransform, xform(3, 0, 0, 3, 7, 7)},
                  {EmrModifyWorldTransform, xform(0, 0, 0, 0, 0, 0) + dwords({1})}},
@@ -344,6 +356,67 @@ private Q_SLOTS:
         for (int bpp : {4, 8, 16})
             QTest::addRow("dib %d bpp", bpp) << dib(makeDib(bpp)) << four;
         QTest::newRow("dib top-down") << dib(makeDib(24, false, true)) << four;
+        // An 8-bit colour table that claims 256 entries (biClrUsed 0) but holds four.
+        Dib shortTable = makeDib(8);
+        shortTable.info[32] = 0;
+        QTest::newRow("dib short colour table") << dib(shortTable) << four;
+        QTest::newRow("wmf stretchdib short colour table")
+            << WmfBuilder(QRect(0, 0, 100, 100))
+                   .record(MetaStretchDib, words({0x0020, 0x00CC, 0, 2, 2, 0, 0, 100, 100, 0, 0}) +
+                                               shortTable.info + shortTable.bits)
+                   .finish()
+            << four;
+
+        // Raster operations over a red picture with a blue brush, on its left half.
+        const auto overRed = [](Records records) {
+            return redEmf(Records{rec(EmrRectangle, {0, 0, 100, 100}),
+                                  rec(EmrCreateBrushIndirect, {2, 0, kBlue, 0}),
+                                  rec(EmrSelectObject, {2})}
+                          << records);
+        };
+        const auto halves = [](QRgb left) { return Probes{{{25, 50}, left}, {{75, 50}, red}}; };
+        const auto bitBlt = [](qint64 rop) {
+            return Record{EmrBitBlt, rect(0, 0, 0, 0) + dwords({0, 0, 50, 100, rop, 0, 0}) +
+                                         xform(1, 0, 0, 1, 0, 0) + dwords({0, 0, 0, 0, 0, 0})};
+        };
+        const QRgb magenta = qRgb(255, 0, 255), cyan = qRgb(0, 255, 255), black = qRgb(0, 0, 0);
+        const std::pair<qint64, QRgb> rop3s[] = {
+            {0x00AA0029, red}, // the no-op ending GDI+ files
+            {0x00F00021, blue},  {0x005A0049, magenta}, {0x00550009, cyan},
+            {0x00000042, black}, {0x00CC0020, red}, // a source copy without a source
+        };
+        for (auto [rop, left] : rop3s)
+            QTest::addRow("bitblt rop %06llx", rop) << overRed({bitBlt(rop)}) << halves(left);
+        const std::pair<int, QRgb> rop2s[] = {{7, magenta}, {6, cyan}, {10, green}, {11, red}};
+        for (auto [rop2, left] : rop2s)
+            QTest::addRow("rop2 %d", rop2)
+                << overRed({rec(EmrSetRop2, {rop2}), rec(EmrRectangle, {0, 0, 50, 100})})
+                << halves(left);
+        // GDI+ drawings: a square path filled red, alone or beside a GDI drawing in blue.
+        const auto f = [](float v) { return std::bit_cast<quint32>(v); };
+        const auto plus = [&](int headerFlags) {
+            return emfPlusComment({{0x4001, quint16(headerFlags), dwords({0xDBC01002, 1, 96, 96})},
+                                   {0x4008, 0x0300,
+                                    dwords({0xDBC01002, 4, 0, f(10), f(10), f(90), f(10), f(90),
+                                            f(90), f(10), f(90)}) +
+                                        QByteArray("\x00\x01\x01\x81", 4)},
+                                   {0x4014, 0x8000, dwords({0xFFFF0000})}});
+        };
+        QTest::newRow("emf+ only path")
+            << emfWith(EmrComment, plus(0)) << Probes{{{50, 50}, red}, {{5, 5}, none}};
+        QTest::newRow("emf+ dual plays gdi")
+            << EmfBuilder()
+                   .record(EmrComment, plus(1))
+                   .record(EmrCreateBrushIndirect, {1, 0, kBlue, 0})
+                   .record(EmrSelectObject, {1})
+                   .record(EmrRectangle, rect(0, 0, 30, 30))
+                   .finish()
+            << Probes{{{20, 20}, blue}, {{50, 50}, none}};
+        Dib srcAnd = makeDib(24);
+        QByteArray andDib = stretchDib(srcAnd);
+        qToLittleEndian<quint32>(0x008800C6, andDib.data() + 60);
+        QTest::newRow("stretchdibits srcand")
+            << overRed({{EmrStretchDiBits, andDib}}) << quadrants({red, black, black, red});
         QTest::newRow("dib bitfields") << dib(makeDib(32, true)) << four;
     }
     void pixels()
@@ -385,6 +458,28 @@ private Q_SLOTS:
         QList<qreal> dx;
         QCOMPARE(metafile::detail::decodeText(bytes, quint8(charset), byteDx, &dx), text);
         QCOMPARE(dx, charDx);
+    }
+
+    // Symbol fonts show signs and pictures, never the letters of their codes.
+    void symbolFonts_data()
+    {
+        QTest::addColumn<QString>("face");
+        QTest::addColumn<int>("charset");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown"); // null: an ordinary font
+        QTest::newRow("symbol") << "Symbol" << 2 << u"ab\uF070W"_s << u"αβπΩ"_s;
+        QTest::newRow("wingdings") << "Wingdings" << 0 << u"l\uF06E"_s << u"\uF06C\uF06E"_s;
+        QTest::newRow("unknown symbol font") << "No Such Signs" << 2 << u"ab"_s << u"  "_s;
+        QTest::newRow("ordinary") << "Sans" << 0 << u"ab"_s << QString();
+    }
+    void symbolFonts()
+    {
+        QFETCH(QString, face);
+        QFETCH(int, charset);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        const auto symbols = metafile::detail::symbolText(face, quint8(charset), text);
+        QCOMPARE(symbols ? symbols->text : QString(), shown);
     }
 
     void textAlignment_data()
@@ -453,10 +548,9 @@ private Q_SLOTS:
         refused("emf text beyond record",
                 emfWith(EmrExtTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0, 5, 5, 1000, 76, 0}) +
                                             rect(0, 0, 0, 0) + dwords({0})));
-        refused("emf bitmap beyond record",
-                emfWith(EmrStretchDiBits,
-                        rect(0, 0, 1, 1) +
-                            dwords({0, 0, 0, 0, 2, 2, 80, 40, 120, 9999, 0, 0x00CC0020, 10, 10})));
+        played("emf bitmap beyond record",
+               emfWith(EmrStretchDiBits, rect(0, 0, 1, 1) + dwords({0, 0, 0, 0, 2, 2, 80, 40, 120,
+                                                                    9999, 0, 0x00CC0020, 10, 10})));
         refused("emf frame too large",
                 patched(EmfBuilder().finish(), 32, {'\xff', '\xff', '\xff', '\x7f'}));
         const WmfBuilder small(QRect(0, 0, 10, 10));
