@@ -177,6 +177,28 @@ private Q_SLOTS:
         QCOMPARE(form().MnuViewWaku->isChecked(), !hidden);
     }
 
+    void frameOutlineIsWhole_data()
+    {
+        QTest::addColumn<int>("left");
+        QTest::newRow("inside the window") << 8850;
+        QTest::newRow("bar past the right edge") << 10650;
+    }
+    // Each shape's top row and left column are outline, also where it runs out of the window.
+    void frameOutlineIsWhole()
+    {
+        QFETCH(int, left);
+        drag(left, 1620); // clear of the doors and the sign box, which would cover the frame
+        form().signboard().PicKanban_DblClick();
+        const QImage shot = form().grab().toImage();
+        for (const TwipRect &shape : frame()) {
+            const QRect pixels = shape.coveringPixels() & shot.rect();
+            for (const QPoint &step : {QPoint(1, 0), QPoint(0, 1)})
+                for (QPoint at = pixels.topLeft(); pixels.contains(at); at += step)
+                    QVERIFY2(QColor(shot.pixel(at)) == QColor(128, 128, 128),
+                             qPrintable(QStringLiteral("%1, %2").arg(at.x()).arg(at.y())));
+        }
+    }
+
     void middleButtonDoesNothing()
     {
         choose(m_wide);
