@@ -78,6 +78,9 @@ void TestAbout::fixedCaptionsFitTheirControls()
         const int room = label ? label->contentsRect().width() : button->width() - 6;
         QVERIFY2(control->fontMetrics().horizontalAdvance(text) <= room, qPrintable(text));
     }
+    // The keypad's C and 設定 in the panel's default face, as its other captions; not the digits'.
+    for (const std::size_t key : {10, 11})
+        QCOMPARE(form.panel().Command2[key]->font(), form.panel().Command3->font());
 }
 
 void TestAbout::linkReportsFailureAndAsksAgain()
