@@ -5,33 +5,19 @@
 # Exits 77 (skipped) when lintian, dpkg-shlibdeps or cpack is missing.
 set -eu
 source=$1 build=$2
-
 for tool in lintian dpkg-shlibdeps cpack; do
-    command -v "$tool" >/dev/null 2>&1 || {
-        echo "SKIP: $tool is not installed (apt-get install lintian dpkg-dev cmake)"
-        exit 77
-    }
+    command -v "$tool" >/dev/null 2>&1 ||
+        { echo "SKIP: $tool is not installed (apt-get install lintian dpkg-dev cmake)"; exit 77; }
 done
 
 log=$build.log
-run() {
-    "$@" >"$log" 2>&1 || {
-        cat "$log" >&2
-        echo "FAIL: $*" >&2
-        exit 1
-    }
-}
-run cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_INSTALL_PREFIX=/usr -DRORUMO_BUILD_TESTS=OFF -DRORUMO_BUILD_BENCH=OFF
-run cmake --build "$build"
-rm -f "$build"/*.deb
-(cd "$build" && run cpack -G DEB)
+{
+    cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_INSTALL_PREFIX=/usr -DRORUMO_BUILD_TESTS=OFF -DRORUMO_BUILD_BENCH=OFF &&
+        cmake --build "$build" && rm -f "$build"/*.deb && (cd "$build" && cpack -G DEB)
+} >"$log" 2>&1 || { cat "$log" >&2; echo "FAIL: the package did not build" >&2; exit 1; }
 deb=$(ls "$build"/rorumo_*.deb)
-rm -f "$log"
 
 # Errors and warnings fail; lintian's informational tags do not.
-lintian --fail-on error,warning "$deb" || {
-    echo "FAIL: lintian reports the package $deb" >&2
-    exit 1
-}
+lintian --fail-on error,warning "$deb" || { echo "FAIL: lintian reports on $deb" >&2; exit 1; }
 echo "lintian finds nothing wrong with $(basename "$deb")"
