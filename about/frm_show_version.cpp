@@ -92,7 +92,8 @@ frmShowVersion::frmShowVersion(Form1 &form)
 
     Command1 = new QPushButton(QStringLiteral("OK"), this);
     placeTwips(Command1, {3570, 2940, 1230, 345});
-    Command1->setAutoDefault(false);
+    // As a focused push button does on Windows, OK answers Enter as well as Space.
+    Command1->setAutoDefault(true);
     Command1->setAccessibleDescription(QStringLiteral("バージョン情報を閉じます。"));
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 

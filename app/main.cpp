@@ -1,6 +1,7 @@
 #include "app/form1.h"
 #include "platform/display_platform.h"
 #include "platform/end_requests.h"
+#include "platform/qt_language.h"
 #include "platform/services.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(RORUMO_VERSION));
     // Only closing the bus window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    platform::installQtJapanese(application);
 
     platform::Services services = platform::Services::real(QApplication::applicationFilePath());
     Form1 bus(services);

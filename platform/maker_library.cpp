@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 #include <cerrno>
 
 namespace platform {
@@ -77,7 +78,12 @@ MakerLibrary::Answer VLM3ResLibrary::homepageAddress()
     const char *address = function();
     if (!address)
         return {false, {}, QStringLiteral("RakutoHpURL returned no address")};
-    return {true, QString::fromLocal8Bit(address), {}};
+    QString text = QString::fromLocal8Bit(address);
+    // A local document comes as its path. Its address is built from the path, so that a folder
+    // name with '#', '?' or '%' still names that folder.
+    if (QDir::isAbsolutePath(text))
+        text = QUrl::fromLocalFile(text).toString(QUrl::FullyEncoded);
+    return {true, text, {}};
 }
 
 } // namespace platform

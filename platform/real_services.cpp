@@ -3,13 +3,16 @@
 #include "platform/services.h"
 #include "platform/sound.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
 
 namespace platform {
 
@@ -51,6 +54,59 @@ public:
     }
 };
 
+// Keeps the program's modal windows in sight: each one the user must answer is shown transient for
+// the topmost window (window managers keep a transient above its parent, in the parent's layer),
+// unless it already stands over another modal window; and one minimised all the same (some window
+// managers offer the button whatever the window asks for) comes straight back, since the program
+// waits for its answer with nothing else to click.
+class ModalWindowKeeper final : public QObject
+{
+public:
+    explicit ModalWindowKeeper(QWidget &topmost) : QObject(&topmost), m_topmost(&topmost)
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Show && event->type() != QEvent::WindowStateChange)
+            return false;
+        auto *window = qobject_cast<QWidget *>(watched);
+        if (!window || !window->isWindow() || !window->isModal() || window == m_topmost)
+            return false;
+        if (event->type() == QEvent::Show)
+            keepAbove(*window);
+        else if (window->windowState() & Qt::WindowMinimized)
+            QMetaObject::invokeMethod(
+                window, [window] { restore(*window); }, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    void keepAbove(QWidget &window) const
+    {
+        QWindow *handle = window.windowHandle();
+        if (!handle || !m_topmost || !m_topmost->isVisible() || !m_topmost->windowHandle())
+            return;
+        const QWindow *owner = handle->transientParent();
+        if (!owner || owner->modality() == Qt::NonModal)
+            handle->setTransientParent(m_topmost->windowHandle());
+    }
+
+    static void restore(QWidget &window)
+    {
+        if (!window.isVisible() || !(window.windowState() & Qt::WindowMinimized))
+            return;
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+    }
+
+    QPointer<QWidget> m_topmost;
+};
+
 class QtWindowSystem final : public WindowSystem
 {
 public:
@@ -64,7 +120,12 @@ public:
             window->move(place);
             window->show();
         }
+        if (!m_keeper)
+            m_keeper = new ModalWindowKeeper(*window); // owned by the window
     }
+
+private:
+    QPointer<ModalWindowKeeper> m_keeper;
 };
 
 } // namespace

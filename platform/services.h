@@ -65,7 +65,8 @@ class WindowSystem
 {
 public:
     virtual ~WindowSystem() = default;
-    // Keeps a top-level window above all ordinary windows without moving or resizing it.
+    // Keeps a top-level window above all ordinary windows without moving or resizing it. The
+    // program's modal windows stay above it, and come back at once when minimised.
     virtual void makeTopmost(QWidget *window) = 0;
 };
 

@@ -12,8 +12,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 
-const QString Signboard::kDialogFilter =
-    QStringLiteral("Pictures (*.bmp *.jpeg *.jpg *.gif *.wmf *.emf)");
+// Only the pattern list, with no label of its own: the dialog shows it as it stands.
+const QString Signboard::kDialogFilter = QStringLiteral("*.bmp *.jpeg *.jpg *.gif *.wmf *.emf");
 
 namespace {
 // The frame's fixed thickness: posts 75 twips wide, the bar 60 twips high.

@@ -15,6 +15,10 @@
 #ifndef VLM3RES_DOCDIR_FROM_LIBDIR
 #define VLM3RES_DOCDIR_FROM_LIBDIR "../share/doc/rorumo"
 #endif
+// The README of the source tree this library was built from: the document of a build folder.
+#ifndef VLM3RES_SOURCE_README
+#define VLM3RES_SOURCE_README ""
+#endif
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -59,23 +63,27 @@ bool readable(const std::string &path)
 } // namespace
 
 // Without a configured address the homepage is the program's own README, installed with it, so
-// the link opens something useful even for a user who is offline.
+// the link opens something useful even for a user who is offline. The address of a document is
+// its path, which the shell opens as it opens a web address; with no document at all it is empty
+// and opens nothing.
 VLM3RES_EXPORT const char *RakutoHpURL(void)
 {
     static std::string address;
     if (*VLM3RES_HOMEPAGE)
         return VLM3RES_HOMEPAGE;
     const std::string folder = ownFolder();
+    address.clear();
     for (const char *relative :
          {"/README.html", "/README.md", "/" VLM3RES_DOCDIR_FROM_LIBDIR "/README.md",
           "/../share/doc/rorumo/README.html", "/../share/doc/rorumo/README.md",
           "/../../share/doc/rorumo/README.md"}) {
         const std::string candidate = folder + relative;
         if (readable(candidate)) {
-            address = "file://" + candidate;
+            address = candidate;
             return address.c_str();
         }
     }
-    address = "file://" + folder;
+    if (*VLM3RES_SOURCE_README && readable(VLM3RES_SOURCE_README))
+        address = VLM3RES_SOURCE_README;
     return address.c_str();
 }

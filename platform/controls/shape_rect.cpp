@@ -28,16 +28,16 @@ void ShapeRect::paint(QPainter &painter) const
 {
     if (!m_visible)
         return;
-    // A one-pixel outline inside the rectangle, filled within, as a flat shape is drawn.
+    // A one-pixel outline inside the rectangle, filled within, as a flat shape is drawn. The
+    // outline is four filled bands rather than a stroked rectangle: the line stroker leaves out
+    // a corner pixel when the rectangle runs past the edge of the window.
     const QRectF area = m_rect.toPixels();
     painter.fillRect(area, m_fill);
-    painter.save();
-    QPen pen(m_border, 1.0);
-    pen.setJoinStyle(Qt::MiterJoin);
-    painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(area.adjusted(0.5, 0.5, -0.5, -0.5));
-    painter.restore();
+    const qreal line = 1.0;
+    painter.fillRect(QRectF(area.left(), area.top(), area.width(), line), m_border);
+    painter.fillRect(QRectF(area.left(), area.bottom() - line, area.width(), line), m_border);
+    painter.fillRect(QRectF(area.left(), area.top(), line, area.height()), m_border);
+    painter.fillRect(QRectF(area.right() - line, area.top(), line, area.height()), m_border);
 }
 
 void ShapeRect::invalidate(const TwipRect &rect) const

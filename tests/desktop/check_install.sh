@@ -29,8 +29,8 @@ need "$libdir/libVLM3Res.so"
 [ ! -e "$root$bindir/libVLM3Res.so" ] || fail "the maker's library is beside the executable"
 find "$root" -name 'libVLM3Res.so*' | grep -qv "^$root$libdir/" &&
     fail "the maker's library is installed outside $libdir"
-need "$docdir/README.md"
-need "$docdir/LICENSE"
+for doc in README.md LICENSE copyright changelog.gz; do need "$docdir/$doc"; done
+need "$datadir/man/man1/rorumo.1.gz"
 
 desktop=$datadir/applications/$id.desktop
 metainfo=$datadir/metainfo/$id.metainfo.xml
