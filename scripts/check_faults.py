@@ -159,6 +159,10 @@ def try_fault(fault, args, build, log):
         path.write_bytes(original)
 
 
+def interrupted(*_):
+    raise KeyboardInterrupt
+
+
 def main():
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--list", action="store_true")
@@ -202,8 +206,8 @@ def main():
     if run(test_command(args, build), log, TEST_RUN_LIMIT) != 0:
         sys.exit(f"the tests fail without faults; see {log}")
 
-    # Ctrl-C and kill both end in the finally clause above, which puts the code back.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(130))
+    # Ctrl-C and kill both end in try_fault's finally clause, which puts the code back.
+    signal.signal(signal.SIGTERM, interrupted)
     results, started = [], time.monotonic()
     try:
         for fault in faults:
@@ -215,9 +219,8 @@ def main():
     except KeyboardInterrupt:
         print("interrupted; the code is as it was", file=sys.stderr)
         return 130
-    finally:
-        # Leave the build folder matching the code again.
-        run(["cmake", "--build", str(build), "-j2"], log)
+    # Leave the build folder matching the code again.
+    run(["cmake", "--build", str(build), "-j2"], log)
 
     with open(build / "fault-results.txt", "w", encoding="utf-8") as out:
         for fault, outcome, tests, _ in results:
