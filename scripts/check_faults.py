@@ -156,7 +156,10 @@ def try_fault(fault, args, build, log):
             output = out.read()
         return ("caught", failed_tests(output)) if result != 0 else ("missed", [])
     finally:
+        # A second Ctrl-C must not cut the restoring short.
+        blocked = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM})
         path.write_bytes(original)
+        signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
 
 
 def interrupted(*_):
