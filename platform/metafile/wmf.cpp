@@ -237,7 +237,8 @@ bool WmfPlayer::bitmap(ByteReader &r, quint16 function, quint16 recordWords)
         return true;
     }
     DibResult dib;
-    switch (decodePackedDib(r.bytes(r.remaining()), usage, m_canvas.dc().palette.colors, dib)) {
+    switch (decodePackedDib(r.bytes(r.remaining()), usage, m_canvas.dc().palette.colors, dib,
+                            &m_canvas.budget())) {
     case DibStatus::Malformed:
         return false;
     case DibStatus::Unsupported:
@@ -404,10 +405,10 @@ bool WmfPlayer::play(const Record &rec)
         const quint16 usage = r.u16();
         brush.style = gdi::BsDibPattern;
         DibResult dib;
-        const DibStatus status =
-            style == gdi::BsPattern
-                ? DibStatus::Unsupported
-                : decodePackedDib(r.bytes(r.remaining()), usage, dc.palette.colors, dib);
+        const DibStatus status = style == gdi::BsPattern
+                                     ? DibStatus::Unsupported
+                                     : decodePackedDib(r.bytes(r.remaining()), usage,
+                                                       dc.palette.colors, dib, &c.budget());
         if (status == DibStatus::Malformed)
             return false;
         brush.pattern = dib.image;
@@ -564,7 +565,7 @@ bool WmfPlayer::play(const Record &rec)
 
 } // namespace
 
-std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio)
+std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
 {
     ByteReader r(data);
     std::optional<QRectF> bbox;
@@ -613,7 +614,7 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio)
 
     {
         const qreal ppmm = 96 / 25.4 * devicePixelRatio;
-        Canvas canvas(image, Canvas::Mapping::Window, QTransform(), QSizeF(ppmm, ppmm));
+        Canvas canvas(image, Canvas::Mapping::Window, QTransform(), QSizeF(ppmm, ppmm), stop);
         canvas.setObjectTableSize(objects);
         DcState &dc = canvas.dc();
         dc.mapMode = gdi::MmAnisotropic;
