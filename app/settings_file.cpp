@@ -6,7 +6,6 @@
 #include "panel/frm_set.h"
 #include "platform/controls/picture_box.h"
 #include "platform/install_layout.h"
-#include "platform/picture_loader.h"
 
 #include <QAction>
 #include <QDir>
@@ -141,13 +140,10 @@ void Form1::LoadIni()
     PicKanban->setTwips(
         {kanbanLeft, kanbanTop, PicKanban->twips().width, PicKanban->twips().height});
 
-    auto board = platform::loadPicture(Module2::KanbanPicPath, devicePixelRatioF());
-    if (!board) {
-        failurePath();
-        return;
-    }
-    PicKanban->setPicture(std::move(*board));
+    // The frame fits the board now, and again when its picture has loaded; a picture that cannot
+    // be loaded leaves the board empty.
     m_signboard->PicKanban_DblClick();
+    m_signboard->showPicture(Module2::KanbanPicPath, false);
 
     if (!applySpeed(*settingsPanel.HScroll1, frontSpeed) ||
         !applySpeed(*settingsPanel.HScroll2, middleSpeed)) {

@@ -2,7 +2,6 @@
 
 #include "app/module2.h"
 #include "platform/controls/picture_box.h"
-#include "platform/picture_loader.h"
 #include "platform/services.h"
 
 #include <QAction>
@@ -152,16 +151,25 @@ void Signboard::MnuSetKanban_Click()
     if (chosen.isEmpty())
         return;
     m_lastDialogFile = chosen;
-    auto picture = platform::loadPicture(chosen, m_board.devicePixelRatioF());
-    if (!picture || picture->isEmpty())
-        return;
-    m_board.setPicture(std::move(*picture));
-    Module2::KanbanPicPath = chosen;
-    PicKanban_DblClick();
+    showPicture(chosen, true);
+}
+
+void Signboard::showPicture(const QString &path, bool chosen)
+{
+    m_pictures.request(path, m_board.devicePixelRatioF(),
+                       [this, path, chosen](std::optional<Picture> picture) {
+                           if (!picture || (chosen && picture->isEmpty()))
+                               return;
+                           m_board.setPicture(std::move(*picture));
+                           if (chosen)
+                               Module2::KanbanPicPath = path;
+                           PicKanban_DblClick();
+                       });
 }
 
 void Signboard::MnuKanbanReset_Click()
 {
+    m_pictures.abandon();
     m_board.setPicture(Picture{});
     m_board.setTwips({kResetLeft, kResetTop, kResetWidth, kResetHeight});
     PicKanban_DblClick();

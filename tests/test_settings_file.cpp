@@ -48,7 +48,11 @@ const QByteArray kNoPictures = record({{5, "\"\""}, {9, "\"\""}});
 // A bus window that has read its settings as at start-up.
 struct Started : FakeBus
 {
-    explicit Started(const QString &executable) : FakeBus(executable) { form.LoadIni(); }
+    explicit Started(const QString &executable) : FakeBus(executable)
+    {
+        form.LoadIni();
+        form.waitForPictures();
+    }
 };
 
 // What a start made of the file.
@@ -62,6 +66,7 @@ struct Loaded
     QByteArray signDir = "{signs}/", board = "{board.bmp}", list = "{signs}";
     QString spare = "spare";
     bool signShown = true;
+    bool boardShown = true;
 };
 
 } // namespace
@@ -182,8 +187,9 @@ private Q_SLOTS:
         unread.viewKanban = true;
         row("fifteen fields", record({}, 15), unread);
         row("field 16 does not fit 16 bits", record({{16, "65536"}}), unread);
+        // A signboard picture that cannot be loaded leaves the board empty, at its first size.
         row("signboard file not a picture", record({{9, "\"{empty}/notes.txt\""}}),
-            failed("{signs}", "{empty}/notes.txt"));
+            {.board = "{empty}/notes.txt", .boardShown = false});
         // The sign folder is only looked at after the speeds.
         row("front speed 0", record({{14, "0"}}), failed("{signs}"));
         row("middle speed 30001", record({{15, "30001"}}), failed("{signs}"));
@@ -236,10 +242,11 @@ private Q_SLOTS:
         if (want.failed) // the defaults
             std::tie(want.main, want.panel, want.front, want.middle, want.option) =
                 std::tuple(QPoint(0, 0), QPoint(-1, -1), 10000, 6000, 0);
-        const TwipRect board =
-            want.failed ? TwipRect{8790, 1680, 1410, 450} : TwipRect{3000, 300, 600, 180};
+        const TwipRect board = want.failed       ? TwipRect{8790, 1680, 1410, 450}
+                               : want.boardShown ? TwipRect{3000, 300, 600, 180}
+                                                 : TwipRect{3000, 300, 1410, 450};
         QCOMPARE(form.PicKanban->twips(), board);
-        QCOMPARE(form.PicKanban->picture().isEmpty(), want.failed);
+        QCOMPARE(form.PicKanban->picture().isEmpty(), want.failed || !want.boardShown);
         if (want.panel == QPoint(-1, -1))
             want.panel = QPoint(0, form.outerHeightTwips() / kTwipsPerPixel);
         QCOMPARE(form.pos(), want.main);
