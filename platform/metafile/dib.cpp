@@ -180,7 +180,7 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
         width * height > kMaxBitmapPixels)
         return DibStatus::Malformed;
     // Every pixel is written into fresh memory, however few bytes describe them.
-    constexpr qreal kCostPerPixel = 4;
+    constexpr qreal kCostPerPixel = 16;
     if (budget && !budget->charge(kCostPerPixel * qreal(width) * qreal(height)))
         return DibStatus::Malformed;
     out.bottomUp = bottomUp;
