@@ -92,6 +92,12 @@ Form1::Form1(platform::Services &services)
 
 Form1::~Form1() = default;
 
+void Form1::waitForPictures()
+{
+    m_sign->pictures().waitForAnswer();
+    m_signboard->pictures().waitForAnswer();
+}
+
 frmSet &Form1::panel()
 {
     return m_panel.get();

@@ -70,6 +70,8 @@ public:
     platform::Services &services() { return m_services; }
     DestinationSign &sign() { return *m_sign; }
     Signboard &signboard() { return *m_signboard; }
+    // Waits until the sign's and the signboard's pictures asked for so far are shown or refused.
+    void waitForPictures();
 
     // The executable's name without folder and extension.
     QString executableName() const;

@@ -2,7 +2,9 @@
 
 #include "platform/picture.h"
 
+#include <QDeadlineTimer>
 #include <QString>
+#include <atomic>
 #include <optional>
 
 namespace platform {
@@ -14,5 +16,16 @@ inline constexpr qint64 kMaxPictureFileBytes = 64 * 1024 * 1024;
 // ICO, and the Windows metafiles WMF and EMF. The empty path gives the empty picture. Anything
 // that is not a readable regular file holding a picture gives std::nullopt.
 std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio = 1.0);
+
+// When a load gives up: at the deadline, or once `abandoned` is set.
+struct LoadStop
+{
+    QDeadlineTimer deadline{QDeadlineTimer::Forever};
+    const std::atomic_bool *abandoned = nullptr;
+};
+
+// As above; a picture not loaded before `stop` cannot be loaded.
+std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
+                                   const LoadStop &stop);
 
 } // namespace platform

@@ -3,7 +3,6 @@
 #include "app/module2.h"
 #include "platform/controls/file_list.h"
 #include "platform/controls/image_control.h"
-#include "platform/picture_loader.h"
 
 #include <QDir>
 #include <QLabel>
@@ -26,10 +25,11 @@ bool DestinationSign::showFileAt(qint32 position)
     const QString name = m_list.list(position);
     if (name.isEmpty())
         return false;
-    auto picture = platform::loadPicture(Module2::HkPicDir + name, m_sign.devicePixelRatioF());
-    if (!picture || picture->isEmpty())
-        return false;
-    m_sign.setPicture(std::move(*picture));
+    m_pictures.request(Module2::HkPicDir + name, m_sign.devicePixelRatioF(),
+                       [this](std::optional<Picture> picture) {
+                           if (picture && !picture->isEmpty())
+                               m_sign.setPicture(std::move(*picture));
+                       });
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/picture_requests.h"
+
 #include <QString>
 
 class FileList;
@@ -24,8 +26,11 @@ public:
     // Makes sure the sign folder ends in the path separator, and keeps it so.
     static void applySeparator();
 
-    // Loads the file at a 16-bit list position into the sign; false when anything fails.
+    // Asks for the file at a 16-bit list position; the sign shows it once it has loaded, and
+    // stays as it was when it cannot be loaded. False when there is no file at the position.
     bool showFileAt(qint32 position);
+
+    platform::PictureRequests &pictures() { return m_pictures; }
 
     static constexpr int kMaxCodeDigits = 6;
     static constexpr int kKeyUp = 38;
@@ -34,4 +39,5 @@ public:
 private:
     FileList &m_list;
     ImageControl &m_sign;
+    platform::PictureRequests m_pictures;
 };

@@ -2,7 +2,6 @@
 
 #include "app/module2.h"
 #include "platform/controls/picture_box.h"
-#include "platform/picture_loader.h"
 #include "platform/services.h"
 
 #include <QAction>
@@ -59,9 +58,10 @@ void Signboard::PicKanban_Resize()
 
 void Signboard::showStoredPicture()
 {
-    auto picture = platform::loadPicture(Module2::KanbanPicPath, m_board.devicePixelRatioF());
-    m_board.setPicture(picture ? std::move(*picture) : Picture{});
+    // The frame fits the board now, and again when its picture has loaded; a picture that cannot
+    // be loaded leaves the board empty.
     PicKanban_DblClick();
+    showPicture(Module2::KanbanPicPath, false);
 }
 
 void Signboard::PicKanban_MouseDown(Qt::MouseButton button, std::optional<QPoint> pressedAt)
@@ -163,16 +163,25 @@ void Signboard::MnuSetKanban_Click()
     if (chosen.isEmpty())
         return;
     m_lastDialogFile = chosen;
-    auto picture = platform::loadPicture(chosen, m_board.devicePixelRatioF());
-    if (!picture || picture->isEmpty())
-        return;
-    m_board.setPicture(std::move(*picture));
-    Module2::KanbanPicPath = chosen;
-    PicKanban_DblClick();
+    showPicture(chosen, true);
+}
+
+void Signboard::showPicture(const QString &path, bool chosen)
+{
+    m_pictures.request(path, m_board.devicePixelRatioF(),
+                       [this, path, chosen](std::optional<Picture> picture) {
+                           if (!picture || (chosen && picture->isEmpty()))
+                               return;
+                           m_board.setPicture(std::move(*picture));
+                           if (chosen)
+                               Module2::KanbanPicPath = path;
+                           PicKanban_DblClick();
+                       });
 }
 
 void Signboard::MnuKanbanReset_Click()
 {
+    m_pictures.abandon();
     m_board.setPicture(Picture{});
     m_board.setTwips({kResetLeft, kResetTop, kResetWidth, kResetHeight});
     PicKanban_DblClick();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/controls/shape_rect.h"
+#include "platform/picture_requests.h"
 
 #include <QPoint>
 #include <QString>
@@ -48,6 +49,12 @@ public:
     void MnuSetKanban_Click();
     void MnuKanbanReset_Click();
 
+    // Loads `path` into the board. When it has loaded the board shows it, sizes itself to it
+    // and the frame is fitted around it; a picture the user `chose` also becomes the signboard
+    // picture that is kept. One that cannot be loaded leaves the board as it was.
+    void showPicture(const QString &path, bool chosen);
+    platform::PictureRequests &pictures() { return m_pictures; }
+
     // The pattern list of the picture dialog.
     static const QString kDialogFilter;
     // Where the reset puts the board, in twips.
@@ -68,4 +75,5 @@ private:
     Menu m_menu;
     platform::Dialogs &m_dialogs;
     QString m_lastDialogFile;
+    platform::PictureRequests m_pictures;
 };

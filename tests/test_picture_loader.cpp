@@ -1,4 +1,6 @@
+#include "metafile/costly.h"
 #include "platform/picture_loader.h"
+#include "platform/picture_requests.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -101,6 +103,14 @@ private Q_SLOTS:
         QTest::newRow("empty file") << "empty.bmp" << QByteArray();
         QTest::newRow("text named .jpg") << "text.jpg" << QByteArray("not a picture at all\n");
         QTest::newRow("zeros named .gif") << "zero.gif" << QByteArray(4096, '\0');
+        QTest::newRow("jpeg scans repeated")
+            << "s.jpg" << testing::costly::repeatedScans(1000, 3000);
+        // Width -2^31 at 65535 bits a pixel: its size once overflowed.
+        QTest::newRow("bmp row beyond any file")
+            << "w.bmp"
+            << "BM" + testing::dwords({70, 0, 54, 40, -2147483648LL, 65535}) +
+                   testing::words({1, 65535}) + testing::dwords({0, 16, 0, 0, 0, 0}) +
+                   QByteArray(16, '\xff');
     }
     void badFilesFail()
     {
@@ -123,6 +133,23 @@ private Q_SLOTS:
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QVERIFY(!loadPicture(fifo).has_value());
 #endif
+    }
+
+    // Only the latest request is answered: the slow earlier one is abandoned.
+    void laterRequestWins()
+    {
+        platform::PictureRequests requests;
+        QStringList answers;
+        const auto note = [&](const char *name) {
+            return [&answers, name](const std::optional<Picture> &p) {
+                answers << (p ? name : "none");
+            };
+        };
+        requests.request(write("slow.emf", testing::costly::selfCrossingPolygon()), 1,
+                         note("slow"));
+        requests.request(write("quick.bmp", encoded(patterned(8, 8), "BMP")), 1, note("quick"));
+        requests.waitForAnswer();
+        QCOMPARE(answers, QStringList{"quick"});
     }
 
     // A valid picture, then a sparse tail beyond the limit: only the size can reject it.

@@ -53,7 +53,11 @@ const QByteArray kNoPictures = record({{5, "\"\""}, {9, "\"\""}});
 // A bus window that has read its settings as at start-up.
 struct Started : FakeBus
 {
-    explicit Started(const QString &executable) : FakeBus(executable) { form.LoadIni(); }
+    explicit Started(const QString &executable) : FakeBus(executable)
+    {
+        form.LoadIni();
+        form.waitForPictures();
+    }
 };
 
 // What a start made of the file.

@@ -55,6 +55,7 @@ class TestSign : public QObject
     // The position of the picture the sign shows, -1 for none.
     int shown() const
     {
+        m_bus->form.waitForPictures();
         const QImage &image = m_bus->form.ImgDesiMaku->picture().image;
         return image.isNull() ? -1 : image.width() - kBaseWidth;
     }
@@ -85,6 +86,7 @@ class TestSign : public QObject
             else
                 QTest::keyClick(form().Picture1, key >= 0 ? keys[key] : Qt::Key(c.unicode()),
                                 std::exchange(held, {}));
+            form().waitForPictures(); // as a user who watches each sign come up
         }
     }
     // An unreadable folder; false where permissions do not bite (root). cleanup() unlocks it.

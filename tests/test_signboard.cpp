@@ -34,6 +34,7 @@ class TestSignboard : public QObject
     {
         m_bus->fakes.dialogs->fileAnswer = file;
         form().MnuSetKanban->trigger();
+        form().waitForPictures();
     }
     // Moves the board as a drag does: place only, no re-fit.
     void drag(int left, int top)

@@ -14,8 +14,43 @@ namespace metafile::detail {
 namespace {
 
 constexpr qreal kMaxImageCoordinate = 1 << 22;
-constexpr qreal kDrawingBudget = qreal(1) * (1u << 31); // pixels touched over a whole picture
 constexpr qreal kCostPerCall = 256;
+// Qt's rasteriser keeps the cells of each pixel row in a list it walks for every new cell, so
+// a row that many edges cross costs by the square of their number (measured: a 4000-corner
+// star took minutes). A wide pen's outline has two edges per segment and reaches further.
+constexpr qreal kCostPerRowCrossing = 8;
+constexpr qreal kCostPerCharacter = 2048; // shaping and the glyph cache, beyond the painted area
+constexpr qreal kShrinkFactor = 4;
+
+qreal rowCrossingCost(const QPainterPath &path, int rows, qreal penWidth, int edgesPerSegment)
+{
+    std::vector<qint64> changes(size_t(rows) + 1, 0);
+    const qreal reach = penWidth / 2;
+    QPointF last;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPointF p = path.elementAt(i);
+        if (!path.elementAt(i).isMoveTo()) {
+            const qreal top = std::floor(std::min(last.y(), p.y()) - reach);
+            const qreal bottom = std::ceil(std::max(last.y(), p.y()) + reach);
+            changes[size_t(std::clamp<qreal>(top, 0, rows))] += edgesPerSegment;
+            changes[size_t(std::clamp<qreal>(bottom, 0, rows))] -= edgesPerSegment;
+        }
+        last = p;
+    }
+    qreal cost = 0;
+    qint64 crossing = 0;
+    for (int y = 0; y < rows; ++y) {
+        crossing += changes[size_t(y)];
+        cost += qreal(crossing) * qreal(crossing);
+    }
+    return cost * kCostPerRowCrossing;
+}
+
+qint64 heldBytes(const GdiObject &object)
+{
+    const auto *brush = std::get_if<BrushObject>(&object);
+    return brush ? brush->pattern.sizeInBytes() : 0;
+}
 
 // Qt's polygon regions leak memory once coordinates reach about 2^20 pixels. What lies outside
 // the picture does not matter to a clip, so such a polygon is cut to the picture first.
@@ -52,9 +87,10 @@ QColor stockGray(int level)
 
 } // namespace
 
-Canvas::Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm)
+Canvas::Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
+               const Stop &stop)
     : m_image(image), m_painter(&image), m_mapping(mapping), m_deviceToImage(deviceToImage),
-      m_pixelsPerMm(pixelsPerMm), m_budget(kDrawingBudget)
+      m_pixelsPerMm(pixelsPerMm), m_budget(stop)
 {
     m_painter.setRenderHint(QPainter::Antialiasing);
     m_painter.setRenderHint(QPainter::TextAntialiasing);
@@ -76,28 +112,37 @@ bool Canvas::putObject(quint32 index, GdiObject object)
         return false;
     if (index >= m_objects.size())
         m_objects.resize(index + 1);
-    m_objects[index] = std::move(object);
+    keep(m_objects[index], std::move(object));
     return true;
+}
+
+// Bitmaps in the table count against the picture's memory for as long as they are kept.
+void Canvas::keep(GdiObject &slot, GdiObject object)
+{
+    m_budget.release(heldBytes(slot));
+    m_budget.hold(heldBytes(object));
+    slot = std::move(object);
 }
 
 int Canvas::putObjectInFreeSlot(GdiObject object)
 {
     for (size_t i = 0; i < m_objects.size(); ++i) {
         if (std::holds_alternative<std::monostate>(m_objects[i])) {
-            m_objects[i] = std::move(object);
+            keep(m_objects[i], std::move(object));
             return int(i);
         }
     }
     if (m_objects.size() >= size_t(kMaxObjects))
         return -1;
-    m_objects.push_back(std::move(object));
+    m_objects.emplace_back();
+    keep(m_objects.back(), std::move(object));
     return int(m_objects.size() - 1);
 }
 
 void Canvas::deleteObject(quint32 index)
 {
     if (index < m_objects.size())
-        m_objects[index] = std::monostate{};
+        keep(m_objects[index], std::monostate{});
 }
 
 const GdiObject *Canvas::object(quint32 index) const
@@ -175,9 +220,12 @@ void Canvas::selectStockObject(quint32 stock)
 
 void Canvas::saveDc()
 {
-    if (m_saved.size() >= size_t(kMaxSavedStates)) {
-        m_saved.erase(m_saved.begin());
-    }
+    // A copy shares its brush pattern and clip with the current state; its rectangles are what
+    // a later restore may have to work through.
+    if (!m_budget.charge(kCostPerCall + (m_dc.clip ? m_dc.clip->rectCount() : 0)))
+        return;
+    if (m_saved.size() >= size_t(kMaxSavedStates))
+        m_saved.pop_front();
     m_saved.push_back(m_dc);
 }
 
@@ -253,17 +301,12 @@ qreal Canvas::scaleFactor() const
     return std::sqrt(std::abs(t.m11() * t.m22() - t.m12() * t.m21()));
 }
 
-bool Canvas::spend(const QRectF &imageBounds)
+bool Canvas::spend(const QRectF &imageBounds, qreal extraWork)
 {
     if (!saneRect(imageBounds))
         return false;
     const QRectF visible = imageBounds.intersected(QRectF(m_image.rect()));
-    m_budget -= kCostPerCall + visible.width() * visible.height();
-    if (m_budget < 0) {
-        m_failed = true;
-        return false;
-    }
-    return true;
+    return m_budget.charge(kCostPerCall + visible.width() * visible.height() + extraWork);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -485,7 +528,8 @@ void Canvas::addToPath(const QPainterPath &logical)
     const QTransform t = fullTransform();
     if (!saneTransform(t))
         return;
-    if (m_path.elementCount() + logical.elementCount() > kMaxPathElements) {
+    if (m_path.elementCount() + logical.elementCount() > kMaxPathElements ||
+        !m_budget.charge(logical.elementCount())) {
         m_failed = true;
         return;
     }
@@ -514,9 +558,11 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
     const bool hasBrush = fill && m_dc.brush.style != gdi::BsNull;
     if (pen.style() == Qt::NoPen && !hasBrush)
         return;
-    const QRectF bounds =
-        p.controlPointRect().adjusted(-pen.widthF(), -pen.widthF(), pen.widthF(), pen.widthF());
-    if (!spend(bounds))
+    const qreal penWidth = pen.style() == Qt::NoPen ? 0 : pen.widthF();
+    const QRectF bounds = p.controlPointRect().adjusted(-penWidth, -penWidth, penWidth, penWidth);
+    const qreal rowWork = (hasBrush ? rowCrossingCost(p, m_image.height(), 0, 1) : 0) +
+                          (penWidth > 0 ? rowCrossingCost(p, m_image.height(), penWidth, 2) : 0);
+    if (!saneRect(bounds) || !spend(bounds, rowWork))
         return;
     applyClip();
     const auto paint = [&](QPainter &painter) {
@@ -1006,7 +1052,7 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     placement.translate(origin.x(), origin.y());
     placement.rotate(-angle);
     const QRectF box(x0, y0 - fm.ascent(), width, fm.height());
-    if (!spend(placement.mapRect(box)))
+    if (!spend(placement.mapRect(box), kCostPerCharacter * qreal(str.size())))
         return;
 
     applyClip();
@@ -1103,11 +1149,29 @@ void Canvas::drawBitmap(const QRectF &dest, const QImage &image, const QRectF &s
     placement.translate(-source.x(), -source.y());
     const QTransform full = placement * t;
     const QRectF bounds = full.mapRect(source);
-    if (!saneTransform(full) || !spend(bounds))
-        return;
     const QRectF clipped = source.intersected(QRectF(image.rect()));
+    // A bitmap drawn much smaller than it is gets shrunk to about its drawn size first, so
+    // the painter's filter does not work through every source pixel.
+    const bool shrink = full.type() <= QTransform::TxScale && image.depth() == 32 &&
+                        clipped.width() * clipped.height() >
+                            kShrinkFactor * (bounds.width() + 1) * (bounds.height() + 1);
+    const qreal sourceWork = shrink ? 0 : clipped.width() * clipped.height();
+    if (!saneTransform(full) || !spend(bounds, sourceWork))
+        return;
     if (clipped.isEmpty())
         return;
+    const auto drawSource = [&](QPainter &q) {
+        if (!shrink) {
+            q.drawImage(clipped.topLeft(), image, clipped);
+            return;
+        }
+        const QRect part = clipped.toAlignedRect() & image.rect();
+        const QImage view(image.constScanLine(part.top()) + qsizetype(part.left()) * 4,
+                          part.width(), part.height(), image.bytesPerLine(), image.format());
+        const QSize drawn(int(std::ceil(bounds.width())), int(std::ceil(bounds.height())));
+        q.drawImage(QRectF(part), view.scaled(drawn.expandedTo(QSize(1, 1)), Qt::IgnoreAspectRatio,
+                                              Qt::FastTransformation));
+    };
     applyClip();
     if (index != kRopSrcCopy) {
         rasterOp(bounds, index, [&](QPainter &pattern, QPainter &src, QPainter &mask) {
@@ -1115,13 +1179,14 @@ void Canvas::drawBitmap(const QRectF &dest, const QImage &image, const QRectF &s
                 pattern.fillRect(bounds, makeBrush(m_dc.brush));
             for (QPainter *q : {&src, &mask})
                 q->setTransform(full, true);
-            src.drawImage(clipped.topLeft(), image, clipped);
+            if (src.isActive())
+                drawSource(src);
             mask.fillRect(clipped, Qt::black);
         });
         return;
     }
     m_painter.setTransform(full);
-    m_painter.drawImage(clipped.topLeft(), image, clipped);
+    drawSource(m_painter);
     m_painter.resetTransform();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "budget.h"
+
 #include <QColor>
 #include <QImage>
 #include <QList>
@@ -8,6 +10,7 @@
 #include <QRegion>
 #include <QString>
 #include <QTransform>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <variant>
@@ -199,11 +202,14 @@ public:
 
     // `deviceToImage` maps device units to image pixels; `pixelsPerMm` describes the reference
     // device for the metric mapping modes.
-    Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm);
+    Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
+           const Stop &stop = {});
 
     DcState &dc() { return m_dc; }
     const DcState &dc() const { return m_dc; }
-    bool failed() const { return m_failed; }
+    bool failed() const { return m_failed || m_budget.spent(); }
+    // What the picture may still cost; the bitmap decoders charge it too.
+    Budget &budget() { return m_budget; }
     void fail() { m_failed = true; }
 
     // Object table
@@ -280,7 +286,8 @@ private:
     void addToPath(const QPainterPath &logical);
     void paintShape(const QPainterPath &logical, bool fill, bool stroke);
     void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
-    bool spend(const QRectF &imageBounds);
+    bool spend(const QRectF &imageBounds, qreal extraWork = 0);
+    void keep(GdiObject &slot, GdiObject object);
     void applyClip();
     // Draws through a raster operation other than a plain copy: `draw` paints the pattern (pen
     // and brush), the source bitmap and a mask of what they cover into layers in image pixels.
@@ -297,12 +304,12 @@ private:
     QTransform m_deviceToImage;
     QSizeF m_pixelsPerMm;
     DcState m_dc;
-    std::vector<DcState> m_saved;
+    std::deque<DcState> m_saved;
     std::vector<GdiObject> m_objects;
     QPainterPath m_path; // image pixels
     bool m_recording = false;
     bool m_failed = false;
-    qreal m_budget = 0;
+    Budget m_budget;
     bool m_clipApplied = false;
     std::optional<QRegion> m_appliedClip;
 };

@@ -1,5 +1,6 @@
 #include "dib.h"
 
+#include "budget.h"
 #include "bytereader.h"
 
 #include <QBuffer>
@@ -167,7 +168,7 @@ bool decodeRle(QByteArrayView bits, const Header &h, const QList<QRgb> &table, Q
 } // namespace
 
 DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, DibAlpha alpha,
-                    const QList<QRgb> &palette, DibResult &out)
+                    const QList<QRgb> &palette, DibResult &out, Budget *budget)
 {
     ByteReader r(info);
     Header h;
@@ -177,6 +178,10 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
     const qint64 width = h.width, height = h.height < 0 ? -h.height : h.height;
     if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide ||
         width * height > kMaxBitmapPixels)
+        return DibStatus::Malformed;
+    // Every pixel is written into fresh memory, however few bytes describe them.
+    constexpr qreal kCostPerPixel = 16;
+    if (budget && !budget->charge(kCostPerPixel * qreal(width) * qreal(height)))
         return DibStatus::Malformed;
     out.bottomUp = bottomUp;
 
@@ -290,7 +295,7 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
 }
 
 DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb> &palette,
-                          DibResult &out)
+                          DibResult &out, Budget *budget)
 {
     ByteReader r(packed);
     Header h;
@@ -308,7 +313,7 @@ DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb
     if (infoSize > packed.size())
         return DibStatus::Malformed;
     return decodeDib(packed.first(infoSize), packed.sliced(infoSize), usage, DibAlpha::Ignore,
-                     palette, out);
+                     palette, out, budget);
 }
 
 } // namespace metafile::detail

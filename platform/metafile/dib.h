@@ -7,6 +7,8 @@
 
 namespace metafile::detail {
 
+class Budget;
+
 enum class DibAlpha
 {
     Ignore,        // 32-bit pixels are opaque whatever their fourth byte says
@@ -29,13 +31,14 @@ enum class DibStatus
 };
 
 // Decodes a bitmap described by its info block (header and colour table) and its pixel bits.
-// `palette` resolves colour tables of palette indices (usage DIB_PAL_COLORS).
+// `palette` resolves colour tables of palette indices (usage DIB_PAL_COLORS). Decoding is
+// charged to `budget`; a bitmap it cannot pay for is malformed.
 DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, DibAlpha alpha,
-                    const QList<QRgb> &palette, DibResult &out);
+                    const QList<QRgb> &palette, DibResult &out, Budget *budget = nullptr);
 
 // Decodes a packed bitmap (info block directly followed by the bits), as WMF records store it.
 DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb> &palette,
-                          DibResult &out);
+                          DibResult &out, Budget *budget = nullptr);
 
 inline constexpr int kMaxBitmapSide = 32768;
 inline constexpr qint64 kMaxBitmapPixels = 32 * 1024 * 1024;

@@ -13,6 +13,10 @@
 namespace metafile::detail {
 namespace {
 
+constexpr qreal kRegionLimit = 1 << 29;
+const QRectF kRegionLimits(QPointF(-kRegionLimit, -kRegionLimit),
+                           QPointF(kRegionLimit, kRegionLimit));
+
 enum RecordType : quint32
 {
     Header = 1,
@@ -192,7 +196,8 @@ QRegion EmfPlayer::regionData(ByteReader &r, quint32 size)
     QList<QRect> rects;
     rects.reserve(count);
     for (quint32 i = 0; i < count; ++i) {
-        const QRectF rf = rect(r).normalized();
+        // Cut to what an int rectangle holds; the image clips far inside that anyway.
+        const QRectF rf = rect(r).normalized() & kRegionLimits;
         if (rf.width() > 0 && rf.height() > 0)
             rects.append(rf.toRect());
     }
@@ -320,7 +325,8 @@ DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 o
     const QByteArrayView bits = within.slice(offBits, cbBits);
     if (!within.ok())
         return DibStatus::Malformed;
-    return decodeDib(info, bits, usage, alpha, m_canvas.dc().palette.colors, out);
+    return decodeDib(info, bits, usage, alpha, m_canvas.dc().palette.colors, out,
+                     &m_canvas.budget());
 }
 
 bool EmfPlayer::blitRecord(ByteReader &r, quint32 type)
@@ -419,7 +425,7 @@ bool EmfPlayer::stretchDiBits(ByteReader &r, quint32 type)
         break;
     }
     // Source rows count from the bottom of a bottom-up bitmap.
-    const qreal top = out.bottomUp ? out.image.height() - ySrc - cySrc : ySrc;
+    const qreal top = out.bottomUp ? qreal(out.image.height()) - ySrc - cySrc : ySrc;
     m_canvas.drawBitmap(QRectF(xDest, yDest, cxDest, cyDest), out.image,
                         QRectF(xSrc, top, cxSrc, cySrc), rop);
     return true;
@@ -975,7 +981,7 @@ bool playsEmfPlus(QByteArrayView stream, qsizetype headerSize)
 
 } // namespace
 
-std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
+std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
 {
     ByteReader r(data);
     const quint32 type = r.u32();
@@ -1045,7 +1051,7 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio)
     deviceToImage.translate(-frameDevice.x(), -frameDevice.y());
 
     {
-        Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm);
+        Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm, stop);
         canvas.setObjectTableSize(handles);
         EmfPlayer player(canvas);
         std::optional<EmfPlusPlayer> plus;

@@ -30,7 +30,7 @@ Format detect(QByteArrayView data)
     return Format::None;
 }
 
-std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio)
+std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
 {
     if (!std::isfinite(devicePixelRatio) || devicePixelRatio <= 0 || devicePixelRatio > 16)
         return std::nullopt;
@@ -38,10 +38,10 @@ std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio)
     switch (detect(data)) {
     case Format::Wmf:
     case Format::PlaceableWmf:
-        picture = renderWmf(data, devicePixelRatio);
+        picture = renderWmf(data, devicePixelRatio, stop);
         break;
     case Format::Emf:
-        picture = renderEmf(data, devicePixelRatio);
+        picture = renderEmf(data, devicePixelRatio, stop);
         break;
     case Format::None:
         break;

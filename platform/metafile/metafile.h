@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QSize>
+#include <atomic>
 #include <optional>
 
 // Windows metafile player: reads WMF (plain and placeable) and EMF pictures and plays their
@@ -27,8 +29,22 @@ struct Picture
     QSize sizeTwips; // natural size in twips (1 px = 15 twips at 96 dpi)
 };
 
+// When to give up on a picture: at its deadline, or once whoever asked for it no longer wants it.
+struct Stop
+{
+    QDeadlineTimer deadline{QDeadlineTimer::Forever};
+    const std::atomic_bool *abandoned = nullptr;
+
+    bool expired() const
+    {
+        return deadline.hasExpired() || (abandoned && abandoned->load(std::memory_order_relaxed));
+    }
+};
+
 // Plays the metafile at its natural size times devicePixelRatio (image.devicePixelRatio() set
-// accordingly). Returns std::nullopt for anything malformed or unsupported as a whole.
-std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio = 1.0);
+// accordingly). Returns std::nullopt for anything malformed or unsupported as a whole, and for
+// a picture that costs more work than any sign is worth or outlives `stop`.
+std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio = 1.0,
+                              const Stop &stop = {});
 
 } // namespace metafile

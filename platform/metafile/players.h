@@ -13,7 +13,7 @@ inline constexpr qint64 kMaxRecords = 1000000;
 // The image a picture of `twips` plays into, or a null image when it is empty or too large.
 QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio);
 
-std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio);
-std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio);
+std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop);
+std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop);
 
 } // namespace metafile::detail

@@ -237,8 +237,9 @@ bool WmfPlayer::bitmap(ByteReader &r, quint16 function, quint16 recordWords)
         return true;
     }
     DibResult dib;
-    switch (decodePackedDib(r.bytes(r.remaining()), usage, m_canvas.dc().palette.colors, dib)) {
-    case DibStatus::Malformed: // a broken bitmap costs that bitmap only
+    switch (decodePackedDib(r.bytes(r.remaining()), usage, m_canvas.dc().palette.colors, dib,
+                            &m_canvas.budget())) {
+    case DibStatus::Malformed: // a broken bitmap costs that bitmap only (a spent budget, all)
     case DibStatus::Unsupported:
         return true;
     case DibStatus::Ok:
@@ -403,10 +404,10 @@ bool WmfPlayer::play(const Record &rec)
         const quint16 usage = r.u16();
         brush.style = gdi::BsDibPattern;
         DibResult dib;
-        const DibStatus status =
-            style == gdi::BsPattern
-                ? DibStatus::Unsupported
-                : decodePackedDib(r.bytes(r.remaining()), usage, dc.palette.colors, dib);
+        const DibStatus status = style == gdi::BsPattern
+                                     ? DibStatus::Unsupported
+                                     : decodePackedDib(r.bytes(r.remaining()), usage,
+                                                       dc.palette.colors, dib, &c.budget());
         Q_UNUSED(status); // a broken pattern leaves a grey brush, not a broken picture
         brush.pattern = dib.image;
         if (brush.pattern.isNull()) {
@@ -562,7 +563,7 @@ bool WmfPlayer::play(const Record &rec)
 
 } // namespace
 
-std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio)
+std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
 {
     ByteReader r(data);
     std::optional<QRectF> bbox;
@@ -611,7 +612,7 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio)
 
     {
         const qreal ppmm = 96 / 25.4 * devicePixelRatio;
-        Canvas canvas(image, Canvas::Mapping::Window, QTransform(), QSizeF(ppmm, ppmm));
+        Canvas canvas(image, Canvas::Mapping::Window, QTransform(), QSizeF(ppmm, ppmm), stop);
         canvas.setObjectTableSize(objects);
         DcState &dc = canvas.dc();
         dc.mapMode = gdi::MmAnisotropic;

@@ -18,6 +18,10 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    metafile::render(QByteArrayView(reinterpret_cast<const char *>(data), qsizetype(size)));
+    // The program's own limits: the work budget, and a deadline well inside the one-second
+    // limit on a unit (the sanitizers slow the drawing down several times).
+    constexpr int kDeadlineMs = 500;
+    metafile::render(QByteArrayView(reinterpret_cast<const char *>(data), qsizetype(size)), 1.0,
+                     {QDeadlineTimer(kDeadlineMs)});
     return 0;
 }

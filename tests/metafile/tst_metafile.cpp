@@ -1,5 +1,6 @@
 // Hand-built WMF and EMF pictures checked pixel by pixel.
 #include "builders.h"
+#include "costly.h"
 #include "platform/metafile/metafile.h"
 #include "platform/metafile/symbolfont.h"
 #include "platform/metafile/text.h"
@@ -580,6 +581,25 @@ private Q_SLOTS:
         // The font stretch computed from these widths once overflowed an int (found by fuzzing).
         played("huge font width", emfText(QStringLiteral("Sign"), 0, big));
         played("huge font width, negative", emfText(QStringLiteral("Sign"), 0, -big));
+        // Ends of the 32-bit range once overflowed the bitmap rows and the region rectangles.
+        const Dib dib = makeDib(24);
+        played("emf bitmap rows near 2^31",
+               redEmf({{EmrStretchDiBits,
+                        rect(0, 0, 99, 99) +
+                            dwords({0, 0, 0, 0x7fffffff, 2, 0x7fffffff, 80, dib.info.size(),
+                                    80 + dib.info.size(), dib.bits.size(), 0, 0x00CC0020, 9, 9}) +
+                            dib.info + dib.bits}}));
+        const QByteArray farRegion = dwords({32, 1, 1, 16}) + rect(-big, -big, big, big) +
+                                     rect(-0x7fffffff, -0x7fffffff, 0x7fffffff, 0x7fffffff);
+        played("emf region near 2^31",
+               redEmf({{EmrExtSelectClipRgn, dwords({farRegion.size(), 5}) + farRegion}}));
+        // Small files that cost minutes to draw in full.
+        refused("self-crossing polygon", costly::selfCrossingPolygon());
+        refused("five polygons", costly::fivePolygons());
+        refused("wide polyline", costly::widePolyline());
+        refused("pattern brushes of a huge bitmap", costly::patternBrushes());
+        refused("stretches of a huge bitmap", costly::stretchesToOnePixel());
+        played("a million SaveDC", costly::millionSaveDc());
     }
     void robustness()
     {
