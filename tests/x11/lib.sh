@@ -35,6 +35,17 @@ wait_until() {
     done
 }
 
+# Prints the first visible window whose title matches $2, waiting up to $1 seconds. xdotool gives
+# up on the whole search when a window (a closing menu, say) goes away while it looks: try again.
+find_window() {
+    local deadline=$((SECONDS + $1)) found
+    until found=$(xdotool search --onlyvisible --name "$2" 2>/dev/null | head -n1) && [ -n "$found" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.1
+    done
+    echo "$found"
+}
+
 # Copies the program into a fresh folder under the name $1 (it keeps its settings beside itself),
 # with an optional settings line $2, and sets APP, APP_DIR and APP_INI.
 install_app() {
@@ -63,10 +74,8 @@ start_app() {
         >"$X11_WORK/app.log" 2>&1 &
     APP_PID=$!
     # A loaded machine can take its time: wait generously, and say what the screen held if not.
-    PANEL=$(timeout 60 xdotool search --sync --onlyvisible --name '^設定パネル$' | head -n1)
-    [ -n "$PANEL" ] || fail "the panel did not appear; windows: $(xwininfo -root -tree | grep -c '"')"
-    BUS=$(timeout 60 xdotool search --sync --onlyvisible --name '^ロルモ　-　' | head -n1)
-    [ -n "$BUS" ] || fail "the bus window did not appear"
+    PANEL=$(find_window 60 '^設定パネル$') || fail "the panel did not appear; windows: $(xwininfo -root -tree | grep -c '"')"
+    BUS=$(find_window 60 '^ロルモ　-　') || fail "the bus window did not appear"
     wait_until 10 framed "$BUS" || fail "the bus window was not framed"
     wait_until 10 framed "$PANEL" || fail "the panel was not framed"
 }

@@ -6,7 +6,7 @@
 
 install_app bus
 field() { cut -d, -f"$1" "$APP_INI" | tr -d '\r'; }
-await() { timeout 10 xdotool search --sync --onlyvisible --name "$1" >/dev/null || fail "no window $1"; }
+await() { find_window 10 "$1" >/dev/null || fail "no window $1"; }
 
 # Starts the program, runs the command after the first two arguments, removes the settings file
 # (the end must write it anew) and ends the program with the signal $1.

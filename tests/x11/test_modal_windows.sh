@@ -17,8 +17,7 @@ above_panel() {
 }
 # Waits for the window titled $1, checks it against the raised panel and sets MODAL.
 modal_above_panel() {
-    MODAL=$(timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" | head -n1)
-    [ -n "$MODAL" ] || fail "no window $1: $(xdotool search --onlyvisible --class rorumo getwindowname %@ | xargs)"
+    MODAL=$(find_window 30 "^$1\$") || fail "no window $1: $(xdotool search --onlyvisible --class rorumo getwindowname %@ | xargs)"
     wait_until 10 above_panel "$MODAL" || fail "$1 opened under the panel"
     xdotool windowraise "$PANEL" sleep 0.3
     above_panel "$MODAL" || fail "raising the panel covered $1"
