@@ -1,7 +1,7 @@
 #include "about/frm_show_version.h"
 
 #include "app/form1.h"
-#include "app/window_util.h"
+#include "common/window_util.h"
 #include "platform/services.h"
 #include "resources/own_pictures.h"
 

@@ -1,13 +1,13 @@
 #include "app/form1.h"
 
 #include "about/frm_show_version.h"
-#include "app/module2.h"
+#include "common/module2.h"
+#include "controls/image_control.h"
+#include "controls/picture_box.h"
 #include "doors/common.h"
 #include "doors/door_motion.h"
 #include "doors/step_pacer.h"
 #include "panel/frm_set.h"
-#include "platform/controls/image_control.h"
-#include "platform/controls/picture_box.h"
 #include "resources/own_pictures.h"
 #include "sign/frm_browse_dir.h"
 
@@ -27,8 +27,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
-
-const QString Form1::kAppTitle = QStringLiteral("ロルモ");
 
 namespace {
 // The client area: 11250 x 3135 twips.

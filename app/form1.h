@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/lazy_window.h"
-#include "platform/controls/file_list.h"
-#include "platform/controls/shape_rect.h"
-#include "platform/picture.h"
+#include "common/lazy_window.h"
+#include "controls/file_list.h"
+#include "controls/shape_rect.h"
+#include "pictures/picture.h"
 #include "platform/services.h"
 #include "sign/destination_sign.h"
 #include "signboard/signboard.h"
@@ -30,9 +30,6 @@ class Form1 : public QWidget
 public:
     explicit Form1(platform::Services &services);
     ~Form1() override;
-
-    // The title of message boxes that have no title of their own.
-    static const QString kAppTitle;
 
     // Start-up, before the window is first shown: settings, panel, caption.
     void Form_Load();

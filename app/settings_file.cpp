@@ -1,10 +1,11 @@
 // The settings file: read once at start-up, written once at exit.
 
 #include "app/form1.h"
-#include "app/module2.h"
 #include "app/settings_record.h"
+#include "common/module2.h"
+#include "common/window_util.h"
+#include "controls/picture_box.h"
 #include "panel/frm_set.h"
-#include "platform/controls/picture_box.h"
 #include "platform/file_save.h"
 #include "platform/install_layout.h"
 

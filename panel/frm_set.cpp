@@ -1,7 +1,7 @@
 #include "panel/frm_set.h"
 
 #include "app/form1.h"
-#include "app/window_util.h"
+#include "common/window_util.h"
 #include "resources/own_pictures.h"
 #include "sign/destination_sign.h"
 

@@ -1,8 +1,8 @@
 #include "sign/destination_sign.h"
 
-#include "app/module2.h"
-#include "platform/controls/file_list.h"
-#include "platform/controls/image_control.h"
+#include "common/module2.h"
+#include "controls/file_list.h"
+#include "controls/image_control.h"
 
 #include <QDir>
 #include <QLabel>

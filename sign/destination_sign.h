@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/picture_requests.h"
+#include "pictures/picture_requests.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #include "sign/frm_browse_dir.h"
 
 #include "app/form1.h"
-#include "app/module2.h"
-#include "app/window_util.h"
+#include "common/module2.h"
+#include "common/window_util.h"
 #include "platform/services.h"
 
 #include <QCloseEvent>
@@ -82,12 +82,12 @@ void frmBrowseDir::Command2_Click(int index)
             // working, and キャンセル (or the session ending meanwhile) keeps the folder in use.
             // The typed text waits in the field for a correction.
             Module2::HkPicDir = folderInUse;
-            m_form.services().dialogs->message(this, Form1::kAppTitle, kNotFoundMessage,
+            m_form.services().dialogs->message(this, kAppTitle, kNotFoundMessage,
                                                platform::MessageIcon::None);
             return; // stays open with the text kept, for another try
         }
         if (result.failure == FileList::Failure::Other) {
-            m_form.services().dialogs->message(this, Form1::kAppTitle, result.description,
+            m_form.services().dialogs->message(this, kAppTitle, result.description,
                                                platform::MessageIcon::None);
         }
     }

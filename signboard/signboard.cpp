@@ -1,7 +1,7 @@
 #include "signboard/signboard.h"
 
-#include "app/module2.h"
-#include "platform/controls/picture_box.h"
+#include "common/module2.h"
+#include "controls/picture_box.h"
 #include "platform/services.h"
 
 #include <QAction>

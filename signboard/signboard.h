@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/controls/shape_rect.h"
-#include "platform/picture_requests.h"
+#include "controls/shape_rect.h"
+#include "pictures/picture_requests.h"
 
 #include <QPoint>
 #include <QString>

@@ -1,10 +1,13 @@
 #pragma once
 
-#include "platform/twips.h"
+#include "pictures/twips.h"
 
 #include <QFont>
 #include <QSize>
 #include <QWidget>
+
+// The title of message boxes that have no title of their own.
+inline const QString kAppTitle = QStringLiteral("ロルモ");
 
 // Places an ordinary widget on the whole pixels under a twip rectangle of its container.
 inline void placeTwips(QWidget *widget, const TwipRect &rect)
