@@ -1,6 +1,6 @@
 #include "about/frm_show_version.h"
 
-#include "app/form1.h"
+#include "common/bus_routines.h"
 #include "common/window_util.h"
 #include "platform/services.h"
 #include "resources/own_pictures.h"
@@ -41,7 +41,7 @@ QFont boldFont(qreal pointSize)
 
 } // namespace
 
-frmShowVersion::frmShowVersion(Form1 &form)
+frmShowVersion::frmShowVersion(BusRoutines &form)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::MSWindowsFixedSizeDialogHint),
       m_form(form)

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <array>
 
-class Form1;
+class BusRoutines;
 class QLabel;
 class QPushButton;
 
@@ -13,7 +13,7 @@ class frmShowVersion : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmShowVersion(Form1 &form);
+    explicit frmShowVersion(BusRoutines &form);
 
     QLabel *Image1 = nullptr;
     std::array<QLabel *, 2> Label1{};
@@ -36,6 +36,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    Form1 &m_form;
+    BusRoutines &m_form;
     bool m_closing = false;
 };

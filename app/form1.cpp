@@ -259,19 +259,19 @@ namespace {
 class SpeedReader
 {
 public:
-    SpeedReader(frmSet &panel, QScrollBar *frmSet::*bar)
-        : m_panel(&panel), m_bar(bar), m_last((panel.*bar)->value())
+    SpeedReader(frmSet &panel, int (frmSet::*speed)() const)
+        : m_panel(&panel), m_speed(speed), m_last((panel.*speed)())
     {}
     int operator()()
     {
         if (m_panel)
-            m_last = (m_panel->*m_bar)->value();
+            m_last = (m_panel->*m_speed)();
         return m_last;
     }
 
 private:
     QPointer<frmSet> m_panel;
-    QScrollBar *frmSet::*m_bar;
+    int (frmSet::*m_speed)() const;
     int m_last;
 };
 } // namespace
@@ -281,11 +281,11 @@ void Form1::Check1_Click()
     // Once the program is ending, a click still queued behind the end starts no movement.
     if (m_unloaded)
         return;
-    const bool open = panel().Check1->isChecked();
+    const bool open = panel().frontDoorOpen();
     ImageControl &door = *Image1[2];
     doors::moveFrontDoor(
         open, door.twips().width, [&door](int width) { door.setWidth(width); },
-        SpeedReader(panel(), &frmSet::HScroll1), *m_pacer);
+        SpeedReader(panel(), &frmSet::frontSpeed), *m_pacer);
     resumeHeldInput();
 }
 
@@ -293,23 +293,23 @@ void Form1::Check2_Click()
 {
     if (m_unloaded)
         return;
-    const bool open = panel().Check2->isChecked();
+    const bool open = panel().middleDoorOpen();
     Common::PlayWaveRes(Common::kDoorSound, *m_services.sound);
     ImageControl &leaf = *Image2;
     doors::moveMiddleDoor(
-        open, [&leaf](int left) { leaf.setLeft(left); }, SpeedReader(panel(), &frmSet::HScroll2),
+        open, [&leaf](int left) { leaf.setLeft(left); }, SpeedReader(panel(), &frmSet::middleSpeed),
         *m_pacer);
     resumeHeldInput();
 }
 
 void Form1::HScroll1_Change()
 {
-    panel().lblMaeSpeed->setText(QString::number(panel().HScroll1->value()));
+    panel().showFrontSpeed();
 }
 
 void Form1::HScroll2_Change()
 {
-    panel().lblNakaSpeed->setText(QString::number(panel().HScroll2->value()));
+    panel().showMiddleSpeed();
 }
 
 void Form1::MnuEditHkPic_Click()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/bus_routines.h"
 #include "common/lazy_window.h"
 #include "controls/file_list.h"
 #include "controls/shape_rect.h"
@@ -24,7 +25,7 @@ class frmShowVersion;
 
 // The bus window: the side view of the bus with its doors, destination sign and signboard, and
 // the routines through which the other windows act on it.
-class Form1 : public QWidget
+class Form1 : public QWidget, public BusRoutines
 {
     Q_OBJECT
 public:
@@ -39,13 +40,13 @@ public:
     void startOnScreen();
 
     // Routines for the other windows.
-    void Check1_Click();
-    void Check2_Click();
-    void HScroll1_Change();
-    void HScroll2_Change();
-    void MnuEditHkPic_Click();
-    void MnuHelpVer_Click();
-    FileList::Result picDir();
+    void Check1_Click() override;
+    void Check2_Click() override;
+    void HScroll1_Change() override;
+    void HScroll2_Change() override;
+    void MnuEditHkPic_Click() override;
+    void MnuHelpVer_Click() override;
+    FileList::Result picDir() override;
     void SaveIni();
     void LoadIni();
 
@@ -64,14 +65,15 @@ public:
     frmBrowseDir &browseDir();
     frmShowVersion &showVersion();
 
-    platform::Services &services() { return m_services; }
-    DestinationSign &sign() { return *m_sign; }
+    platform::Services &services() override { return m_services; }
+    DestinationSign &sign() override { return *m_sign; }
+    QWidget *busWindow() override { return this; }
     Signboard &signboard() { return *m_signboard; }
     // Waits until the sign's and the signboard's pictures asked for so far are shown or refused.
     void waitForPictures();
 
     // The executable's name without folder and extension.
-    QString executableName() const;
+    QString executableName() const override;
     // The settings file beside the executable, named after it. (An installed program, or one
     // in a read-only folder, keeps its settings in the user's configuration folder instead.)
     QString settingsFilePath() const;

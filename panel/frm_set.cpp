@@ -1,6 +1,6 @@
 #include "panel/frm_set.h"
 
-#include "app/form1.h"
+#include "common/bus_routines.h"
 #include "common/window_util.h"
 #include "resources/own_pictures.h"
 #include "sign/destination_sign.h"
@@ -82,7 +82,7 @@ QScrollBar *speedBar(QWidget *parent, const TwipRect &rect, int value)
 
 } // namespace
 
-frmSet::frmSet(Form1 &form)
+frmSet::frmSet(BusRoutines &form)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::MSWindowsFixedSizeDialogHint),
       m_form(form)
@@ -241,6 +241,61 @@ void frmSet::showEvent(QShowEvent *event)
 void frmSet::Command2_Click(int index)
 {
     m_form.sign().keypadPress(index, *Label1);
+}
+
+bool frmSet::frontDoorOpen() const
+{
+    return Check1->isChecked();
+}
+
+bool frmSet::middleDoorOpen() const
+{
+    return Check2->isChecked();
+}
+
+int frmSet::frontSpeed() const
+{
+    return HScroll1->value();
+}
+
+int frmSet::middleSpeed() const
+{
+    return HScroll2->value();
+}
+
+namespace {
+bool setSpeed(QScrollBar &bar, int value)
+{
+    if (value < bar.minimum() || value > bar.maximum())
+        return false;
+    bar.setValue(value);
+    return true;
+}
+} // namespace
+
+bool frmSet::setFrontSpeed(int value)
+{
+    return setSpeed(*HScroll1, value);
+}
+
+bool frmSet::setMiddleSpeed(int value)
+{
+    return setSpeed(*HScroll2, value);
+}
+
+void frmSet::showFrontSpeed()
+{
+    lblMaeSpeed->setText(QString::number(frontSpeed()));
+}
+
+void frmSet::showMiddleSpeed()
+{
+    lblNakaSpeed->setText(QString::number(middleSpeed()));
+}
+
+void frmSet::selectOption(int index)
+{
+    Option1.at(std::size_t(index))->setChecked(true);
 }
 
 int frmSet::selectedOption() const

@@ -1,6 +1,6 @@
 #include "sign/frm_browse_dir.h"
 
-#include "app/form1.h"
+#include "common/bus_routines.h"
 #include "common/module2.h"
 #include "common/window_util.h"
 #include "platform/services.h"
@@ -15,7 +15,7 @@
 const QString frmBrowseDir::kNotFoundMessage =
     QStringLiteral("指定したパスが見つかりません。再度指定しなおしてください。");
 
-frmBrowseDir::frmBrowseDir(Form1 &form)
+frmBrowseDir::frmBrowseDir(BusRoutines &form)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::MSWindowsFixedSizeDialogHint),
       m_form(form)
@@ -61,7 +61,8 @@ frmBrowseDir::frmBrowseDir(Form1 &form)
 void frmBrowseDir::Command1_Click()
 {
     QString folder = m_form.services().dialogs->chooseFolder(
-        &m_form, QStringLiteral("方向幕のあるフォルダを選択してください"), Text1->text());
+        m_form.busWindow(), QStringLiteral("方向幕のあるフォルダを選択してください"),
+        Text1->text());
     if (folder.isEmpty())
         return;
 #ifdef Q_OS_WIN

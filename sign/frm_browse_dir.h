@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <array>
 
-class Form1;
+class BusRoutines;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -14,7 +14,7 @@ class frmBrowseDir : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmBrowseDir(Form1 &form);
+    explicit frmBrowseDir(BusRoutines &form);
 
     QLineEdit *Text1 = nullptr;
     QLabel *Label1 = nullptr;
@@ -34,6 +34,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    Form1 &m_form;
+    BusRoutines &m_form;
     bool m_closing = false;
 };
