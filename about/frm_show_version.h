@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "common/button_closed_dialog.h"
+
 #include <array>
 
 class BusRoutines;
@@ -9,7 +10,7 @@ class QPushButton;
 
 // The version window "ロルモのバージョン情報": icon, name, model line, version, credits and the
 // link to the maker's homepage. Created afresh at each opening; only "OK" closes it.
-class frmShowVersion : public QDialog
+class frmShowVersion : public ButtonClosedDialog
 {
     Q_OBJECT
 public:
@@ -32,10 +33,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
 
 private:
     BusRoutines &m_form;
-    bool m_closing = false;
 };

@@ -38,20 +38,17 @@ const QColor kFrameBorder(128, 128, 128);
 // The key codes of the sign keys: the arrow keys' own, and those of letters and digits, which Qt
 // shares. Every other key gets none: cut to 16 bits, Qt's codes of '&', '(' or Scroll Lock would
 // pass for Up and Down.
-constexpr int kKeyLeft = 37;
-constexpr int kKeyRight = 39;
 constexpr int kNoKeyCode = 0;
-static_assert(DestinationSign::kKeyUp == 38 && DestinationSign::kKeyDown == 40);
 
 int windowsKeyCode(int qtKey)
 {
     switch (qtKey) {
     case Qt::Key_Left:
-        return kKeyLeft;
+        return DestinationSign::kKeyLeft;
     case Qt::Key_Up:
         return DestinationSign::kKeyUp;
     case Qt::Key_Right:
-        return kKeyRight;
+        return DestinationSign::kKeyRight;
     case Qt::Key_Down:
         return DestinationSign::kKeyDown;
     default:

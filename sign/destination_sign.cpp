@@ -39,9 +39,9 @@ void DestinationSign::keypadPress(int index, QLabel &display)
         const QString code = display.text();
         if (code.size() < kMaxCodeDigits)
             display.setText(code + QChar(u'0' + index));
-    } else if (index == 10) {
+    } else if (index == kKeypadClear) {
         display.clear();
-    } else if (index == 11) {
+    } else if (index == kKeypadShow) {
         applySeparator();
         const QString code = display.text();
         bool ok = true;

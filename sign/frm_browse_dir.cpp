@@ -16,8 +16,9 @@ const QString frmBrowseDir::kNotFoundMessage =
     QStringLiteral("指定したパスが見つかりません。再度指定しなおしてください。");
 
 frmBrowseDir::frmBrowseDir(BusRoutines &form)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::MSWindowsFixedSizeDialogHint),
+    : ButtonClosedDialog(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::MSWindowsFixedSizeDialogHint,
+                         {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}),
       m_form(form)
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -92,27 +93,5 @@ void frmBrowseDir::Command2_Click(int index)
                                                platform::MessageIcon::None);
         }
     }
-    m_closing = true;
-    hide();
-    close();
-}
-
-void frmBrowseDir::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
-        event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void frmBrowseDir::closeEvent(QCloseEvent *event)
-{
-    // Only OK and cancel close it.
-    if (!m_closing) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
+    closeByButton();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "common/button_closed_dialog.h"
+
 #include <array>
 
 class BusRoutines;
@@ -10,7 +11,7 @@ class QPushButton;
 
 // The sign-folder chooser "画像の位置": a path field, a browse button, OK and cancel. It is
 // created for each opening and destroyed when it closes.
-class frmBrowseDir : public QDialog
+class frmBrowseDir : public ButtonClosedDialog
 {
     Q_OBJECT
 public:
@@ -29,11 +30,6 @@ public:
 
     static const QString kNotFoundMessage;
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     BusRoutines &m_form;
-    bool m_closing = false;
 };

@@ -68,6 +68,8 @@ public:
 
 private:
     void dragBoard(QPoint grabPoint);
+    // Puts the frame around the board; the posts keep their height unless given one.
+    void fitFrame(std::optional<int> postHeight);
 
     QWidget &m_surface;
     PictureBox &m_board;
