@@ -1,7 +1,7 @@
 #include "about/frm_show_version.h"
 
-#include "app/form1.h"
-#include "app/window_util.h"
+#include "common/bus_routines.h"
+#include "common/window_util.h"
 #include "platform/services.h"
 #include "resources/own_pictures.h"
 
@@ -24,11 +24,7 @@ QLabel *bandLabel(QWidget *parent, const QString &text, const TwipRect &rect, co
 {
     auto *label = new QLabel(text, parent);
     placeTwips(label, rect);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, kBand);
-    palette.setColor(QPalette::WindowText, ink);
-    label->setPalette(palette);
-    label->setAutoFillBackground(true);
+    fillColours(label, kBand, ink);
     return label;
 }
 
@@ -41,19 +37,17 @@ QFont boldFont(qreal pointSize)
 
 } // namespace
 
-frmShowVersion::frmShowVersion(Form1 &form)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::MSWindowsFixedSizeDialogHint),
+frmShowVersion::frmShowVersion(BusRoutines &form)
+    : ButtonClosedDialog(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::MSWindowsFixedSizeDialogHint,
+                         {Qt::Key_Escape}),
       m_form(form)
 {
     setWindowTitle(QStringLiteral("ロルモのバージョン情報"));
     setFixedSize(twipsToPixelSize(4995, 3345));
     // The proportional Japanese face, as on the panel: the credit lines are narrow bands.
     setFont(japaneseFont(true, font().pointSizeF()));
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    setPalette(palette);
-    setAutoFillBackground(true);
+    fillColours(this, Qt::white);
 
     Image1 = new QLabel(this);
     placeTwips(Image1, {285, 165, 480, 480});
@@ -119,9 +113,7 @@ void frmShowVersion::Label5_Click()
 
 void frmShowVersion::Command1_Click()
 {
-    m_closing = true;
-    hide();
-    close();
+    closeByButton();
 }
 
 bool frmShowVersion::eventFilter(QObject *watched, QEvent *event)
@@ -135,23 +127,4 @@ bool frmShowVersion::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QDialog::eventFilter(watched, event);
-}
-
-void frmShowVersion::keyPressEvent(QKeyEvent *event)
-{
-    // Escape does not close it; only "OK" does.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void frmShowVersion::closeEvent(QCloseEvent *event)
-{
-    if (!m_closing) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
 }

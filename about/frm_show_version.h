@@ -1,19 +1,20 @@
 #pragma once
 
-#include <QDialog>
+#include "common/button_closed_dialog.h"
+
 #include <array>
 
-class Form1;
+class BusRoutines;
 class QLabel;
 class QPushButton;
 
 // The version window "ロルモのバージョン情報": icon, name, model line, version, credits and the
 // link to the maker's homepage. Created afresh at each opening; only "OK" closes it.
-class frmShowVersion : public QDialog
+class frmShowVersion : public ButtonClosedDialog
 {
     Q_OBJECT
 public:
-    explicit frmShowVersion(Form1 &form);
+    explicit frmShowVersion(BusRoutines &form);
 
     QLabel *Image1 = nullptr;
     std::array<QLabel *, 2> Label1{};
@@ -32,10 +33,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
 
 private:
-    Form1 &m_form;
-    bool m_closing = false;
+    BusRoutines &m_form;
 };

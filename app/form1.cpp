@@ -1,13 +1,13 @@
 #include "app/form1.h"
 
 #include "about/frm_show_version.h"
-#include "app/module2.h"
+#include "common/module2.h"
+#include "controls/image_control.h"
+#include "controls/picture_box.h"
 #include "doors/common.h"
 #include "doors/door_motion.h"
 #include "doors/step_pacer.h"
 #include "panel/frm_set.h"
-#include "platform/controls/image_control.h"
-#include "platform/controls/picture_box.h"
 #include "resources/own_pictures.h"
 #include "sign/frm_browse_dir.h"
 
@@ -28,8 +28,6 @@
 #include <QScrollBar>
 #include <QStyle>
 
-const QString Form1::kAppTitle = QStringLiteral("ロルモ");
-
 namespace {
 // The client area: 11250 x 3135 twips.
 constexpr QSize kClientSize(750, 209);
@@ -40,20 +38,17 @@ const QColor kFrameBorder(128, 128, 128);
 // The key codes of the sign keys: the arrow keys' own, and those of letters and digits, which Qt
 // shares. Every other key gets none: cut to 16 bits, Qt's codes of '&', '(' or Scroll Lock would
 // pass for Up and Down.
-constexpr int kKeyLeft = 37;
-constexpr int kKeyRight = 39;
 constexpr int kNoKeyCode = 0;
-static_assert(DestinationSign::kKeyUp == 38 && DestinationSign::kKeyDown == 40);
 
 int windowsKeyCode(int qtKey)
 {
     switch (qtKey) {
     case Qt::Key_Left:
-        return kKeyLeft;
+        return DestinationSign::kKeyLeft;
     case Qt::Key_Up:
         return DestinationSign::kKeyUp;
     case Qt::Key_Right:
-        return kKeyRight;
+        return DestinationSign::kKeyRight;
     case Qt::Key_Down:
         return DestinationSign::kKeyDown;
     default:
@@ -261,19 +256,19 @@ namespace {
 class SpeedReader
 {
 public:
-    SpeedReader(frmSet &panel, QScrollBar *frmSet::*bar)
-        : m_panel(&panel), m_bar(bar), m_last((panel.*bar)->value())
+    SpeedReader(frmSet &panel, int (frmSet::*speed)() const)
+        : m_panel(&panel), m_speed(speed), m_last((panel.*speed)())
     {}
     int operator()()
     {
         if (m_panel)
-            m_last = (m_panel->*m_bar)->value();
+            m_last = (m_panel->*m_speed)();
         return m_last;
     }
 
 private:
     QPointer<frmSet> m_panel;
-    QScrollBar *frmSet::*m_bar;
+    int (frmSet::*m_speed)() const;
     int m_last;
 };
 } // namespace
@@ -283,11 +278,11 @@ void Form1::Check1_Click()
     // Once the program is ending, a click still queued behind the end starts no movement.
     if (m_unloaded)
         return;
-    const bool open = panel().Check1->isChecked();
+    const bool open = panel().frontDoorOpen();
     ImageControl &door = *Image1[2];
     doors::moveFrontDoor(
         open, door.twips().width, [&door](int width) { door.setWidth(width); },
-        SpeedReader(panel(), &frmSet::HScroll1), *m_pacer);
+        SpeedReader(panel(), &frmSet::frontSpeed), *m_pacer);
     resumeHeldInput();
 }
 
@@ -295,23 +290,23 @@ void Form1::Check2_Click()
 {
     if (m_unloaded)
         return;
-    const bool open = panel().Check2->isChecked();
+    const bool open = panel().middleDoorOpen();
     Common::PlayWaveRes(Common::kDoorSound, *m_services.sound);
     ImageControl &leaf = *Image2;
     doors::moveMiddleDoor(
-        open, [&leaf](int left) { leaf.setLeft(left); }, SpeedReader(panel(), &frmSet::HScroll2),
+        open, [&leaf](int left) { leaf.setLeft(left); }, SpeedReader(panel(), &frmSet::middleSpeed),
         *m_pacer);
     resumeHeldInput();
 }
 
 void Form1::HScroll1_Change()
 {
-    panel().lblMaeSpeed->setText(QString::number(panel().HScroll1->value()));
+    panel().showFrontSpeed();
 }
 
 void Form1::HScroll2_Change()
 {
-    panel().lblNakaSpeed->setText(QString::number(panel().HScroll2->value()));
+    panel().showMiddleSpeed();
 }
 
 void Form1::MnuEditHkPic_Click()

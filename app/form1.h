@@ -1,9 +1,10 @@
 #pragma once
 
-#include "app/lazy_window.h"
-#include "platform/controls/file_list.h"
-#include "platform/controls/shape_rect.h"
-#include "platform/picture.h"
+#include "common/bus_routines.h"
+#include "common/lazy_window.h"
+#include "controls/file_list.h"
+#include "controls/shape_rect.h"
+#include "pictures/picture.h"
 #include "platform/services.h"
 #include "sign/destination_sign.h"
 #include "signboard/signboard.h"
@@ -24,15 +25,12 @@ class frmShowVersion;
 
 // The bus window: the side view of the bus with its doors, destination sign and signboard, and
 // the routines through which the other windows act on it.
-class Form1 : public QWidget
+class Form1 : public QWidget, public BusRoutines
 {
     Q_OBJECT
 public:
     explicit Form1(platform::Services &services);
     ~Form1() override;
-
-    // The title of message boxes that have no title of their own.
-    static const QString kAppTitle;
 
     // Start-up, before the window is first shown: settings, panel, caption.
     void Form_Load();
@@ -42,13 +40,13 @@ public:
     void startOnScreen();
 
     // Routines for the other windows.
-    void Check1_Click();
-    void Check2_Click();
-    void HScroll1_Change();
-    void HScroll2_Change();
-    void MnuEditHkPic_Click();
-    void MnuHelpVer_Click();
-    FileList::Result picDir();
+    void Check1_Click() override;
+    void Check2_Click() override;
+    void HScroll1_Change() override;
+    void HScroll2_Change() override;
+    void MnuEditHkPic_Click() override;
+    void MnuHelpVer_Click() override;
+    FileList::Result picDir() override;
     void SaveIni();
     void LoadIni();
 
@@ -67,14 +65,15 @@ public:
     frmBrowseDir &browseDir();
     frmShowVersion &showVersion();
 
-    platform::Services &services() { return m_services; }
-    DestinationSign &sign() { return *m_sign; }
+    platform::Services &services() override { return m_services; }
+    DestinationSign &sign() override { return *m_sign; }
+    QWidget *busWindow() override { return this; }
     Signboard &signboard() { return *m_signboard; }
     // Waits until the sign's and the signboard's pictures asked for so far are shown or refused.
     void waitForPictures();
 
     // The executable's name without folder and extension.
-    QString executableName() const;
+    QString executableName() const override;
     // The settings file beside the executable, named after it. (An installed program, or one
     // in a read-only folder, keeps its settings in the user's configuration folder instead.)
     QString settingsFilePath() const;

@@ -1,10 +1,11 @@
 // The settings file: read once at start-up, written once at exit.
 
 #include "app/form1.h"
-#include "app/module2.h"
 #include "app/settings_record.h"
+#include "common/module2.h"
+#include "common/window_util.h"
+#include "controls/picture_box.h"
 #include "panel/frm_set.h"
-#include "platform/controls/picture_box.h"
 #include "platform/file_save.h"
 #include "platform/install_layout.h"
 
@@ -13,11 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QRadioButton>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStandardPaths>
-#include <limits>
 
 namespace {
 
@@ -49,17 +47,6 @@ QPoint twipsToPixels(qint32 left, qint32 top)
 {
     return {int(qRound64(left / double(kTwipsPerPixel))),
             int(qRound64(top / double(kTwipsPerPixel)))};
-}
-
-// A speed as the scroll bars take it: a 16-bit value within their range.
-bool applySpeed(QScrollBar &bar, qint32 value)
-{
-    if (value < std::numeric_limits<qint16>::min() || value > std::numeric_limits<qint16>::max())
-        return false;
-    if (value < bar.minimum() || value > bar.maximum())
-        return false;
-    bar.setValue(value);
-    return true;
 }
 
 // A copy of the program in a folder it may write to keeps its settings beside itself and reads
@@ -169,8 +156,8 @@ bool Form1::applySettings(const StoredSettings &stored)
     // keep their text, so the pictures come back the day the files do.
     m_signboard->showStoredPicture();
 
-    if (!applySpeed(*settingsPanel.HScroll1, stored.frontSpeed) ||
-        !applySpeed(*settingsPanel.HScroll2, stored.middleSpeed))
+    if (!settingsPanel.setFrontSpeed(stored.frontSpeed) ||
+        !settingsPanel.setMiddleSpeed(stored.middleSpeed))
         return false;
 
     if (!isNoFolder(Module2::HkPicDir) && picDir().failure == FileList::Failure::None) {
@@ -180,7 +167,7 @@ bool Form1::applySettings(const StoredSettings &stored)
 
     if (Module2::NakaMode < 0 || Module2::NakaMode > 2)
         return false;
-    settingsPanel.Option1[std::size_t(Module2::NakaMode)]->setChecked(true);
+    settingsPanel.selectOption(Module2::NakaMode);
     return true;
 }
 
@@ -191,9 +178,9 @@ void Form1::applyDefaultSettings()
     settingsPanel.move(0, outerHeightTwips() / kTwipsPerPixel);
     m_panelAtDefaultPlace = true;
     m_signboard->MnuKanbanReset_Click();
-    settingsPanel.HScroll1->setValue(kDefaultFrontSpeed);
-    settingsPanel.HScroll2->setValue(kDefaultMiddleSpeed);
-    settingsPanel.Option1[0]->setChecked(true);
+    settingsPanel.setFrontSpeed(kDefaultFrontSpeed);
+    settingsPanel.setMiddleSpeed(kDefaultMiddleSpeed);
+    settingsPanel.selectOption(0);
 }
 
 void Form1::SaveIni()
@@ -215,8 +202,8 @@ void Form1::SaveIni()
     record.position(float(PicKanban->twips().top));
     record.yesNo(MnuViewKanban->isChecked());
     record.yesNo(MnuViewWaku->isChecked());
-    record.whole(settingsPanel.HScroll1->value());
-    record.whole(settingsPanel.HScroll2->value());
+    record.whole(settingsPanel.frontSpeed());
+    record.whole(settingsPanel.middleSpeed());
     record.whole(nakaMode);
     const QByteArray line = record.finish();
 

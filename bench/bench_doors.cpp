@@ -1,7 +1,7 @@
 // Door movements in real time: how long each takes against its nominal length (steps x speed x
 // 0.1 µs) and how much processor time it costs. Run it on a real X server so painting counts.
 #include "app/form1.h"
-#include "app/module2.h"
+#include "common/module2.h"
 #include "panel/frm_set.h"
 #include "support/fakes.h"
 

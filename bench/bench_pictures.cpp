@@ -3,7 +3,7 @@
 // Each picture is loaded once, in a child process of its own, so its peak memory is its own; a
 // child still busy after the limit (default 120 s) is stopped and reported as such.
 #include "metafile/costly.h"
-#include "platform/picture_loader.h"
+#include "pictures/picture_loader.h"
 
 #include <QDir>
 #include <QElapsedTimer>

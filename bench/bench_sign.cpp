@@ -7,11 +7,11 @@
 // sign and for a large photo, next to the decode alone.
 
 #include "app/form1.h"
-#include "app/module2.h"
+#include "common/module2.h"
+#include "controls/image_control.h"
+#include "controls/picture_box.h"
 #include "panel/frm_set.h"
-#include "platform/controls/image_control.h"
-#include "platform/controls/picture_box.h"
-#include "platform/picture_loader.h"
+#include "pictures/picture_loader.h"
 #include "sign/frm_browse_dir.h"
 #include "support/fakes.h"
 

@@ -1,7 +1,7 @@
 #include "panel/frm_set.h"
 
-#include "app/form1.h"
-#include "app/window_util.h"
+#include "common/bus_routines.h"
+#include "common/window_util.h"
 #include "resources/own_pictures.h"
 #include "sign/destination_sign.h"
 
@@ -32,23 +32,11 @@ void describe(QWidget *widget, const QString &name, const QString &description)
         widget->setAccessibleDescription(description);
 }
 
-void paintBackground(QWidget *widget, const QColor &colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
 QLabel *speedLabel(QWidget *parent, const TwipRect &rect)
 {
     auto *label = new QLabel(QStringLiteral("0"), parent);
     placeTwips(label, rect);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, kSpeedText);
-    palette.setColor(QPalette::Window, Qt::black);
-    label->setPalette(palette);
-    label->setAutoFillBackground(true);
+    fillColours(label, Qt::black, kSpeedText);
     return label;
 }
 
@@ -82,7 +70,7 @@ QScrollBar *speedBar(QWidget *parent, const TwipRect &rect, int value)
 
 } // namespace
 
-frmSet::frmSet(Form1 &form)
+frmSet::frmSet(BusRoutines &form)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::MSWindowsFixedSizeDialogHint),
       m_form(form)
@@ -92,7 +80,7 @@ frmSet::frmSet(Form1 &form)
     // The panel's own captions in the proportional Japanese face the keys use too: one font
     // file for everything drawn at start instead of a fallback face for the Japanese words.
     setFont(japaneseFont(true, font().pointSizeF()));
-    paintBackground(this, kPanelGrey);
+    fillColours(this, kPanelGrey);
 
     buildDoorArea();
     buildSignController();
@@ -110,7 +98,7 @@ void frmSet::buildDoorArea()
     FrameA = new QFrame(this);
     placeTwips(FrameA, {30, 30, 2190, 1965});
     FrameA->setFrameShape(QFrame::Box);
-    paintBackground(FrameA, Qt::black);
+    fillColours(FrameA, Qt::black);
 
     Check1 = doorToggle(FrameA, {75, 165, 735, 510}, QStringLiteral("toggle_front"),
                         QStringLiteral("前扉"),
@@ -133,7 +121,7 @@ void frmSet::buildDoorArea()
     // which can wait until the bus has been drawn.
     Frame2 = new QGroupBox(FrameA);
     placeTwips(Frame2, {60, 1410, 2085, 480});
-    paintBackground(Frame2, kOptionGrey);
+    fillColours(Frame2, kOptionGrey);
     const std::array<QString, 3> captions = {QStringLiteral("両方"), QStringLiteral("左"),
                                              QStringLiteral("右")};
     const std::array<TwipRect, 3> places = {
@@ -141,7 +129,7 @@ void frmSet::buildDoorArea()
     for (std::size_t i = 0; i < Option1.size(); ++i) {
         Option1[i] = new QRadioButton(captions[i], Frame2);
         placeTwips(Option1[i], places[i]);
-        paintBackground(Option1[i], kOptionGrey);
+        fillColours(Option1[i], kOptionGrey);
     }
     Option1[0]->setChecked(true);
     describe(Frame2, kMiddleDoorChoice, QString());
@@ -157,15 +145,11 @@ void frmSet::buildSignController()
 {
     Frame1 = new QFrame(this);
     placeTwips(Frame1, {2265, 0, 1620, 2505});
-    paintBackground(Frame1, kPanelGrey);
+    fillColours(Frame1, kPanelGrey);
 
     Label1 = new QLabel(Frame1);
     placeTwips(Label1, {90, 240, 1455, 315});
-    QPalette palette = Label1->palette();
-    palette.setColor(QPalette::WindowText, kSignOrange);
-    palette.setColor(QPalette::Window, Qt::black);
-    Label1->setPalette(palette);
-    Label1->setAutoFillBackground(true);
+    fillColours(Label1, Qt::black, kSignOrange);
     Label1->setFont(japaneseFont(false, 14.25));
     Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     describe(Frame1, QStringLiteral("方向幕"), QString());
@@ -176,13 +160,16 @@ void frmSet::buildSignController()
     const std::array<int, 3> columns = {75, 570, 1065};
     const std::array<int, 4> rows = {600, 990, 1380, 1770};
     const std::array<std::array<int, 3>, 4> layout = {
-        {{7, 8, 9}, {4, 5, 6}, {1, 2, 3}, {0, 10, 11}}};
+        {{7, 8, 9},
+         {4, 5, 6},
+         {1, 2, 3},
+         {0, DestinationSign::kKeypadClear, DestinationSign::kKeypadShow}}};
     for (std::size_t row = 0; row < rows.size(); ++row) {
         for (std::size_t column = 0; column < columns.size(); ++column) {
             const int index = layout[row][column];
-            QString caption = index <= 9    ? QString::number(index)
-                              : index == 10 ? QStringLiteral("C")
-                                            : QStringLiteral("設定");
+            QString caption = index <= 9                               ? QString::number(index)
+                              : index == DestinationSign::kKeypadClear ? QStringLiteral("C")
+                                                                       : QStringLiteral("設定");
             auto *button = new QPushButton(caption, Frame1);
             placeTwips(button, {columns[column], rows[row], 510, 390});
             if (index <= 9) {
@@ -194,10 +181,10 @@ void frmSet::buildSignController()
                 orange.setColor(QPalette::ButtonText, Qt::black);
                 button->setPalette(orange);
             }
-            if (index == 10)
+            if (index == DestinationSign::kKeypadClear)
                 describe(button, QStringLiteral("クリア"),
                          QStringLiteral("方向幕コードを消します。"));
-            else if (index == 11)
+            else if (index == DestinationSign::kKeypadShow)
                 describe(button, QStringLiteral("設定"),
                          QStringLiteral("方向幕コードの番号の画像を方向幕に表示します。"));
             else
@@ -241,6 +228,61 @@ void frmSet::showEvent(QShowEvent *event)
 void frmSet::Command2_Click(int index)
 {
     m_form.sign().keypadPress(index, *Label1);
+}
+
+bool frmSet::frontDoorOpen() const
+{
+    return Check1->isChecked();
+}
+
+bool frmSet::middleDoorOpen() const
+{
+    return Check2->isChecked();
+}
+
+int frmSet::frontSpeed() const
+{
+    return HScroll1->value();
+}
+
+int frmSet::middleSpeed() const
+{
+    return HScroll2->value();
+}
+
+namespace {
+bool setSpeed(QScrollBar &bar, int value)
+{
+    if (value < bar.minimum() || value > bar.maximum())
+        return false;
+    bar.setValue(value);
+    return true;
+}
+} // namespace
+
+bool frmSet::setFrontSpeed(int value)
+{
+    return setSpeed(*HScroll1, value);
+}
+
+bool frmSet::setMiddleSpeed(int value)
+{
+    return setSpeed(*HScroll2, value);
+}
+
+void frmSet::showFrontSpeed()
+{
+    lblMaeSpeed->setText(QString::number(frontSpeed()));
+}
+
+void frmSet::showMiddleSpeed()
+{
+    lblNakaSpeed->setText(QString::number(middleSpeed()));
+}
+
+void frmSet::selectOption(int index)
+{
+    Option1.at(std::size_t(index))->setChecked(true);
 }
 
 int frmSet::selectedOption() const

@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <array>
 
-class Form1;
+class BusRoutines;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -17,7 +17,7 @@ class frmSet : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmSet(Form1 &form);
+    explicit frmSet(BusRoutines &form);
 
     QFrame *FrameA = nullptr;
     QFrame *Frame1 = nullptr;
@@ -37,8 +37,21 @@ public:
     // The keypad's one handler.
     void Command2_Click(int index);
 
+    // What the bus window asks of the panel.
+    // Whether the front (middle) door's toggle is down.
+    bool frontDoorOpen() const;
+    bool middleDoorOpen() const;
+    // The doors' speeds: the wait per step. Setting one outside the bars' range fails.
+    int frontSpeed() const;
+    int middleSpeed() const;
+    bool setFrontSpeed(int value);
+    bool setMiddleSpeed(int value);
+    // The numbers under the speed bars.
+    void showFrontSpeed();
+    void showMiddleSpeed();
     // The selected element of the middle-door choice: 0, 1 or 2.
     int selectedOption() const;
+    void selectOption(int index);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -48,5 +61,5 @@ private:
     void buildSignController();
     void setTabOrder();
 
-    Form1 &m_form;
+    BusRoutines &m_form;
 };

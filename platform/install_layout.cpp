@@ -1,7 +1,5 @@
 #include "platform/install_layout.h"
 
-#include "platform/maker_library.h"
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -10,6 +8,17 @@
 #endif
 
 namespace platform {
+
+QString makerLibraryFileName()
+{
+#if defined(Q_OS_WIN)
+    return QStringLiteral("VLM3Res.dll");
+#elif defined(Q_OS_MACOS)
+    return QStringLiteral("libVLM3Res.dylib");
+#else
+    return QStringLiteral("libVLM3Res.so");
+#endif
+}
 
 QString privateLibraryFolder(const QString &executableFolder)
 {
@@ -28,7 +37,7 @@ QStringList makerLibraryFolders(const QString &executableFolder)
 
 bool isInstalledProgram(const QString &executableFolder)
 {
-    const QString name = VLM3ResLibrary::fileName();
+    const QString name = makerLibraryFileName();
     const QString privateFolder = privateLibraryFolder(executableFolder);
     if (privateFolder == QDir::cleanPath(QDir(executableFolder).absolutePath()))
         return false;

@@ -9,6 +9,9 @@ namespace platform {
 // relative path from the executable's folder to the program's private library folder (for
 // /usr/bin/rorumo: /usr/lib/x86_64-linux-gnu/rorumo), so the layout holds for any prefix.
 
+// The maker's library's file name on this platform.
+QString makerLibraryFileName();
+
 // The private library folder that belongs to an executable in this folder.
 QString privateLibraryFolder(const QString &executableFolder);
 

@@ -14,13 +14,7 @@ VLM3ResLibrary::VLM3ResLibrary(QString executableFolder) : m_folder(std::move(ex
 
 QString VLM3ResLibrary::fileName()
 {
-#if defined(Q_OS_WIN)
-    return QStringLiteral("VLM3Res.dll");
-#elif defined(Q_OS_MACOS)
-    return QStringLiteral("libVLM3Res.dylib");
-#else
-    return QStringLiteral("libVLM3Res.so");
-#endif
+    return makerLibraryFileName();
 }
 
 QString VLM3ResLibrary::loadedFile() const

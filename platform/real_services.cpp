@@ -133,7 +133,7 @@ private:
 Services Services::real(const QString &executablePath)
 {
     Services services;
-    services.sound = std::make_unique<SystemSound>();
+    services.sound = makeSystemSound();
     services.dialogs = std::make_unique<QtDialogs>();
     services.shell = std::make_unique<DesktopShell>();
     services.maker = std::make_unique<VLM3ResLibrary>(QFileInfo(executablePath).absolutePath());

@@ -6,32 +6,7 @@
 
 namespace platform {
 
-#if defined(Q_OS_WIN)
-class WinmmSound final : public SoundOutput
-{
-public:
-    void playWave(const QByteArray &riffImage) override;
-};
-using SystemSound = WinmmSound;
-#else
-// Plays through ALSA's "default" device, opened for each sound. ALSA itself is loaded at the
-// first sound; where it cannot be loaded the program is silent.
-class AlsaSound final : public SoundOutput
-{
-public:
-    AlsaSound();
-    ~AlsaSound() override;
-    void playWave(const QByteArray &riffImage) override;
-
-    struct Library;
-
-private:
-    const Library *library();
-
-    std::unique_ptr<Library> m_library;
-    bool m_libraryTried = false;
-};
-using SystemSound = AlsaSound;
-#endif
+// The sound output of this platform; CMake builds exactly one back-end (alsa/ or win/).
+std::unique_ptr<SoundOutput> makeSystemSound();
 
 } // namespace platform

@@ -1,6 +1,6 @@
 #include "resources/own_pictures.h"
 
-#include "platform/twips.h"
+#include "pictures/twips.h"
 
 #include <QGuiApplication>
 #include <QResource>

@@ -1,8 +1,8 @@
 #include "sign/destination_sign.h"
 
-#include "app/module2.h"
-#include "platform/controls/file_list.h"
-#include "platform/controls/image_control.h"
+#include "common/module2.h"
+#include "controls/file_list.h"
+#include "controls/image_control.h"
 
 #include <QDir>
 #include <QLabel>
@@ -39,9 +39,9 @@ void DestinationSign::keypadPress(int index, QLabel &display)
         const QString code = display.text();
         if (code.size() < kMaxCodeDigits)
             display.setText(code + QChar(u'0' + index));
-    } else if (index == 10) {
+    } else if (index == kKeypadClear) {
         display.clear();
-    } else if (index == 11) {
+    } else if (index == kKeypadShow) {
         applySeparator();
         const QString code = display.text();
         bool ok = true;

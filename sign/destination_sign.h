@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/picture_requests.h"
+#include "pictures/picture_requests.h"
 
 #include <QString>
 
@@ -33,7 +33,13 @@ public:
     platform::PictureRequests &pictures() { return m_pictures; }
 
     static constexpr int kMaxCodeDigits = 6;
+    // The keypad's two keys after the digits 0-9.
+    static constexpr int kKeypadClear = 10;
+    static constexpr int kKeypadShow = 11;
+    // The key codes of the sign box's arrow keys, as the design has them.
+    static constexpr int kKeyLeft = 37;
     static constexpr int kKeyUp = 38;
+    static constexpr int kKeyRight = 39;
     static constexpr int kKeyDown = 40;
 
 private:

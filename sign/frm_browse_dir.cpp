@@ -1,8 +1,8 @@
 #include "sign/frm_browse_dir.h"
 
-#include "app/form1.h"
-#include "app/module2.h"
-#include "app/window_util.h"
+#include "common/bus_routines.h"
+#include "common/module2.h"
+#include "common/window_util.h"
 #include "platform/services.h"
 
 #include <QCloseEvent>
@@ -15,9 +15,10 @@
 const QString frmBrowseDir::kNotFoundMessage =
     QStringLiteral("指定したパスが見つかりません。再度指定しなおしてください。");
 
-frmBrowseDir::frmBrowseDir(Form1 &form)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::MSWindowsFixedSizeDialogHint),
+frmBrowseDir::frmBrowseDir(BusRoutines &form)
+    : ButtonClosedDialog(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::MSWindowsFixedSizeDialogHint,
+                         {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}),
       m_form(form)
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -61,7 +62,8 @@ frmBrowseDir::frmBrowseDir(Form1 &form)
 void frmBrowseDir::Command1_Click()
 {
     QString folder = m_form.services().dialogs->chooseFolder(
-        &m_form, QStringLiteral("方向幕のあるフォルダを選択してください"), Text1->text());
+        m_form.busWindow(), QStringLiteral("方向幕のあるフォルダを選択してください"),
+        Text1->text());
     if (folder.isEmpty())
         return;
 #ifdef Q_OS_WIN
@@ -82,36 +84,14 @@ void frmBrowseDir::Command2_Click(int index)
             // working, and キャンセル (or the session ending meanwhile) keeps the folder in use.
             // The typed text waits in the field for a correction.
             Module2::HkPicDir = folderInUse;
-            m_form.services().dialogs->message(this, Form1::kAppTitle, kNotFoundMessage,
+            m_form.services().dialogs->message(this, kAppTitle, kNotFoundMessage,
                                                platform::MessageIcon::None);
             return; // stays open with the text kept, for another try
         }
         if (result.failure == FileList::Failure::Other) {
-            m_form.services().dialogs->message(this, Form1::kAppTitle, result.description,
+            m_form.services().dialogs->message(this, kAppTitle, result.description,
                                                platform::MessageIcon::None);
         }
     }
-    m_closing = true;
-    hide();
-    close();
-}
-
-void frmBrowseDir::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
-        event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void frmBrowseDir::closeEvent(QCloseEvent *event)
-{
-    // Only OK and cancel close it.
-    if (!m_closing) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
+    closeByButton();
 }

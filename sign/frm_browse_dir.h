@@ -1,20 +1,21 @@
 #pragma once
 
-#include <QDialog>
+#include "common/button_closed_dialog.h"
+
 #include <array>
 
-class Form1;
+class BusRoutines;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 // The sign-folder chooser "画像の位置": a path field, a browse button, OK and cancel. It is
 // created for each opening and destroyed when it closes.
-class frmBrowseDir : public QDialog
+class frmBrowseDir : public ButtonClosedDialog
 {
     Q_OBJECT
 public:
-    explicit frmBrowseDir(Form1 &form);
+    explicit frmBrowseDir(BusRoutines &form);
 
     QLineEdit *Text1 = nullptr;
     QLabel *Label1 = nullptr;
@@ -29,11 +30,6 @@ public:
 
     static const QString kNotFoundMessage;
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-
 private:
-    Form1 &m_form;
-    bool m_closing = false;
+    BusRoutines &m_form;
 };

@@ -1,7 +1,7 @@
 #include "signboard/signboard.h"
 
-#include "app/module2.h"
-#include "platform/controls/picture_box.h"
+#include "common/module2.h"
+#include "controls/picture_box.h"
 #include "platform/services.h"
 
 #include <QAction>
@@ -32,26 +32,25 @@ Signboard::Signboard(QWidget &surface, PictureBox &board, std::array<ShapeRect, 
 
 void Signboard::PicKanban_DblClick()
 {
-    const TwipRect b = m_board.twips();
-    auto &left = m_frame[LeftPost];
-    auto &right = m_frame[RightPost];
-    auto &bar = m_frame[BottomBar];
-    left.move(twipSum(b.left, -kPostWidth), b.top, left.twips().width,
-              twipSum(b.height, kTwipsPerPixel));
-    right.move(twipSum(b.left, b.width), b.top, right.twips().width,
-               twipSum(b.height, kTwipsPerPixel));
-    bar.move(twipSum(b.left, -kPostWidth), twipSum(b.top, b.height),
-             twipSum(b.width, 2 * kPostWidth), bar.twips().height);
+    // The posts also take the board's height, one pixel longer.
+    fitFrame(twipSum(m_board.twips().height, kTwipsPerPixel));
 }
 
 void Signboard::PicKanban_Resize()
+{
+    fitFrame(std::nullopt);
+}
+
+void Signboard::fitFrame(std::optional<int> postHeight)
 {
     const TwipRect b = m_board.twips();
     auto &left = m_frame[LeftPost];
     auto &right = m_frame[RightPost];
     auto &bar = m_frame[BottomBar];
-    left.move(twipSum(b.left, -kPostWidth), b.top, left.twips().width, left.twips().height);
-    right.move(twipSum(b.left, b.width), b.top, right.twips().width, right.twips().height);
+    left.move(twipSum(b.left, -kPostWidth), b.top, left.twips().width,
+              postHeight.value_or(left.twips().height));
+    right.move(twipSum(b.left, b.width), b.top, right.twips().width,
+               postHeight.value_or(right.twips().height));
     bar.move(twipSum(b.left, -kPostWidth), twipSum(b.top, b.height),
              twipSum(b.width, 2 * kPostWidth), bar.twips().height);
 }

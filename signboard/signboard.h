@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/controls/shape_rect.h"
-#include "platform/picture_requests.h"
+#include "controls/shape_rect.h"
+#include "pictures/picture_requests.h"
 
 #include <QPoint>
 #include <QString>
@@ -68,6 +68,8 @@ public:
 
 private:
     void dragBoard(QPoint grabPoint);
+    // Puts the frame around the board; the posts keep their height unless given one.
+    void fitFrame(std::optional<int> postHeight);
 
     QWidget &m_surface;
     PictureBox &m_board;

@@ -2,7 +2,7 @@
 
 #include "about/frm_show_version.h"
 #include "app/form1.h"
-#include "app/module2.h"
+#include "common/module2.h"
 #include "panel/frm_set.h"
 #include "platform/maker_library.h"
 #include "support/fakes.h"

@@ -1,10 +1,10 @@
 #include "app/form1.h"
-#include "app/module2.h"
+#include "common/module2.h"
+#include "controls/image_control.h"
 #include "doors/common.h"
 #include "doors/door_motion.h"
 #include "doors/step_pacer.h"
 #include "panel/frm_set.h"
-#include "platform/controls/image_control.h"
 #include "platform/wave.h"
 #include "support/fakes.h"
 

@@ -1,8 +1,8 @@
 // On a high-density screen every picture of the program comes from its sharp 2x drawing, and the
 // doors move by fractions of a logical pixel.
 #include "app/form1.h"
-#include "platform/controls/image_control.h"
-#include "platform/controls/picture_box.h"
+#include "controls/image_control.h"
+#include "controls/picture_box.h"
 #include "resources/own_pictures.h"
 #include "support/fakes.h"
 

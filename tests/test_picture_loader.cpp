@@ -1,6 +1,6 @@
 #include "metafile/costly.h"
-#include "platform/picture_loader.h"
-#include "platform/picture_requests.h"
+#include "pictures/picture_loader.h"
+#include "pictures/picture_requests.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,10 +1,10 @@
 // The settings file as the bus window reads it at start-up and writes it at exit.
 
 #include "app/form1.h"
-#include "app/module2.h"
+#include "common/module2.h"
+#include "controls/image_control.h"
+#include "controls/picture_box.h"
 #include "panel/frm_set.h"
-#include "platform/controls/image_control.h"
-#include "platform/controls/picture_box.h"
 #include "platform/file_names.h"
 #include "platform/install_layout.h"
 #include "platform/maker_library.h"

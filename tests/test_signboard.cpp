@@ -1,6 +1,6 @@
 #include "app/form1.h"
-#include "app/module2.h"
-#include "platform/controls/picture_box.h"
+#include "common/module2.h"
+#include "controls/picture_box.h"
 #include "signboard/signboard.h"
 #include "support/fakes.h"
 

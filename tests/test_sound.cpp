@@ -3,11 +3,11 @@
 // initTestCase has pointed ALSA_CONFIG_PATH at ours.
 
 #include "app/form1.h"
-#include "app/module2.h"
+#include "common/module2.h"
+#include "controls/image_control.h"
 #include "doors/common.h"
 #include "panel/frm_set.h"
-#include "platform/controls/image_control.h"
-#include "platform/sound.h"
+#include "platform/alsa/alsa_sound.h"
 #include "platform/wave.h"
 #include "support/fakes.h"
 

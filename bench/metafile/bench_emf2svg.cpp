@@ -2,7 +2,7 @@
 // and QtSvg drawing that, both into an image of the picture's natural size. For the benchmark
 // only: the program links neither.
 // Usage: bench_emf2svg [RUNS]
-#include "platform/metafile/metafile.h"
+#include "metafile/metafile.h"
 
 #include <QDir>
 #include <QElapsedTimer>

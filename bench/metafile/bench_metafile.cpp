@@ -1,7 +1,7 @@
 // Decode time and peak memory of the metafile player per fixture.
 // Usage: bench_metafile [RUNS] [FILES...]   (default: 20 runs over the test fixtures)
 // Each file is measured in a fresh child process so that its peak memory is its own.
-#include "platform/metafile/metafile.h"
+#include "metafile/metafile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 // libFuzzer entry: any bytes go to the player, which must fail cleanly or draw.
-#include "platform/metafile/metafile.h"
+#include "metafile/metafile.h"
 
 #include <QGuiApplication>
 #include <cstddef>

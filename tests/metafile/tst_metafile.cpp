@@ -1,9 +1,9 @@
 // Hand-built WMF and EMF pictures checked pixel by pixel.
 #include "builders.h"
 #include "costly.h"
-#include "platform/metafile/metafile.h"
-#include "platform/metafile/symbolfont.h"
-#include "platform/metafile/text.h"
+#include "metafile/metafile.h"
+#include "metafile/symbolfont.h"
+#include "metafile/text.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,6 +1,6 @@
 // Metafiles written by LibreOffice and Inkscape, played and compared with LibreOffice's own
 // rendering of each (fixtures/*.png, made by fixtures/make_fixtures.sh).
-#include "platform/metafile/metafile.h"
+#include "metafile/metafile.h"
 
 #include <QDir>
 #include <QFile>

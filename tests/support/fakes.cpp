@@ -1,7 +1,7 @@
 #include "support/fakes.h"
 
-#include "app/module2.h"
-#include "platform/controls/picture_box.h"
+#include "common/module2.h"
+#include "controls/picture_box.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/controls/twip_control.h"
+#include "controls/twip_control.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -10,6 +10,9 @@
 namespace metafile::detail {
 namespace {
 
+// A metafile without a placeable header is measured in pixels of a 96 dpi screen.
+constexpr int kTwipsPerPixel = 15;
+
 enum Function : quint16
 {
     Eof = 0x0000,
@@ -604,7 +607,8 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
         if (!scan.windowExt || scan.windowExt->width() == 0 || scan.windowExt->height() == 0)
             return std::nullopt;
         window = QRectF(scan.windowOrg.value_or(QPointF(0, 0)), *scan.windowExt);
-        twips = QSizeF(std::abs(window.width()) * 15, std::abs(window.height()) * 15);
+        twips = QSizeF(std::abs(window.width()) * kTwipsPerPixel,
+                       std::abs(window.height()) * kTwipsPerPixel);
     }
     QImage image = makeTargetImage(twips, devicePixelRatio);
     if (image.isNull())

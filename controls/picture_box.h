@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/controls/twip_control.h"
-#include "platform/picture.h"
+#include "controls/twip_control.h"
+#include "pictures/picture.h"
 
 #include <QColor>
 

@@ -1,10 +1,28 @@
 #pragma once
 
-#include "platform/twips.h"
+#include "pictures/twips.h"
 
+#include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QSize>
 #include <QWidget>
+#include <optional>
+
+// The title of message boxes that have no title of their own.
+inline const QString kAppTitle = QStringLiteral("ロルモ");
+
+// Fills a widget's background with a colour, and writes its text in another when one is given.
+inline void fillColours(QWidget *widget, const QColor &background,
+                        std::optional<QColor> text = std::nullopt)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, background);
+    if (text)
+        palette.setColor(QPalette::WindowText, *text);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
 
 // Places an ordinary widget on the whole pixels under a twip rectangle of its container.
 inline void placeTwips(QWidget *widget, const TwipRect &rect)

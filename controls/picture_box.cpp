@@ -1,4 +1,4 @@
-#include "platform/controls/picture_box.h"
+#include "controls/picture_box.h"
 
 #include <QPainter>
 

@@ -1,3 +1,5 @@
+#include "platform/alsa/alsa_sound.h"
+
 #include "platform/sound.h"
 #include "platform/wave.h"
 
@@ -110,6 +112,11 @@ void AlsaSound::playWave(const QByteArray &riffImage)
     }
     // Returns when the last sample has been heard.
     alsa->drain(handle.pcm);
+}
+
+std::unique_ptr<SoundOutput> makeSystemSound()
+{
+    return std::make_unique<AlsaSound>();
 }
 
 } // namespace platform

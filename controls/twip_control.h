@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/twips.h"
+#include "pictures/twips.h"
 
 #include <QWidget>
 

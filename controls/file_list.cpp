@@ -1,4 +1,4 @@
-#include "platform/controls/file_list.h"
+#include "controls/file_list.h"
 
 #include "platform/file_names.h"
 

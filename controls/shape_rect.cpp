@@ -1,4 +1,4 @@
-#include "platform/controls/shape_rect.h"
+#include "controls/shape_rect.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "platform/controls/image_control.h"
+#include "controls/image_control.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "app/module2.h"
+#include "common/module2.h"
 
 namespace Module2 {
 

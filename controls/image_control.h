@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/controls/twip_control.h"
-#include "platform/picture.h"
+#include "controls/twip_control.h"
+#include "pictures/picture.h"
 
 // An image: draws its picture either stretched over the whole control or at its natural size
 // from the top-left corner. At natural size the control takes the size of each picture it gets.

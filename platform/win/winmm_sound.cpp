@@ -1,3 +1,5 @@
+#include "platform/win/winmm_sound.h"
+
 #include "platform/sound.h"
 #include "platform/win/winmm_play.h"
 
@@ -8,6 +10,11 @@ void WinmmSound::playWave(const QByteArray &riffImage)
     if (riffImage.isEmpty())
         return;
     win::playWaveFromMemory(riffImage.constData());
+}
+
+std::unique_ptr<SoundOutput> makeSystemSound()
+{
+    return std::make_unique<WinmmSound>();
 }
 
 } // namespace platform

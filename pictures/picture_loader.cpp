@@ -1,10 +1,8 @@
-#include "platform/picture_loader.h"
+#include "pictures/picture_loader.h"
 
-#ifdef RORUMO_HAVE_METAFILE
-#include "platform/metafile/metafile.h"
-#endif
+#include "metafile/metafile.h"
+#include "pictures/twips.h"
 #include "platform/file_names.h"
-#include "platform/twips.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -138,16 +136,12 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
     if (bytes.isEmpty() || bytes.size() > kMaxPictureFileBytes)
         return std::nullopt;
 
-#ifdef RORUMO_HAVE_METAFILE
     if (metafile::detect(bytes) != metafile::Format::None) {
         auto played = metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned});
         if (!played)
             return std::nullopt;
         return Picture{std::move(played->image), played->sizeTwips};
     }
-#else
-    Q_UNUSED(devicePixelRatio);
-#endif
     return decodeBitmap(bytes, stop);
 }
 
