@@ -3,7 +3,6 @@
 #include "app/form1.h"
 #include "controls/image_control.h"
 #include "controls/picture_box.h"
-#include "resources/own_pictures.h"
 #include "support/fakes.h"
 
 #include <QApplication>
@@ -12,20 +11,6 @@
 #include <QtTest>
 
 namespace {
-
-// Mean absolute luminance step between neighbouring pixels: higher for crisper edges.
-double edgeEnergy(const QImage &image)
-{
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    double sum = 0;
-    for (int y = 0; y + 1 < grey.height(); ++y) {
-        const uchar *row = grey.constScanLine(y);
-        const uchar *below = grey.constScanLine(y + 1);
-        for (int x = 0; x + 1 < grey.width(); ++x)
-            sum += std::abs(row[x] - row[x + 1]) + std::abs(row[x] - below[x]);
-    }
-    return sum / (double(grey.width()) * grey.height());
-}
 
 QImage grabDevicePixels(QWidget *widget)
 {
@@ -53,19 +38,6 @@ private Q_SLOTS:
             QImage(QStringLiteral(":/images/bus@2x.png")).convertToFormat(QImage::Format_RGB32);
         const QRect bare(2 * 200, 2 * 4, 2 * 120, 2 * 30);
         QCOMPARE(screen.copy(bare), sharp.copy(bare));
-
-        // And it is crisper than the 1x drawing blown up to the same size.
-        const QImage normal = ownPicture(QStringLiteral("bus"), 1.0).image;
-        const QImage upscaled =
-            normal.scaled(normal.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                .convertToFormat(QImage::Format_RGB32);
-        const QRect outline(0, 0, 1500, 418);
-        const double sharpEnergy = edgeEnergy(screen.copy(outline));
-        const double upscaledEnergy = edgeEnergy(upscaled.copy(outline));
-        QVERIFY2(
-            sharpEnergy > 1.15 * upscaledEnergy,
-            qPrintable(
-                QStringLiteral("2x %1 vs 1x upscaled %2").arg(sharpEnergy).arg(upscaledEnergy)));
     }
 
     void doorsAreDrawnFromSharpVersions()

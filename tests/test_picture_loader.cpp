@@ -73,7 +73,6 @@ private Q_SLOTS:
         QTest::newRow("bmp") << "a.bmp" << encoded(source, "BMP") << z << true;
         QTest::newRow("jpeg named .jpg") << "b.jpg" << encoded(source, "JPEG") << z << false;
         QTest::newRow("png named .bmp") << "d.bmp" << encoded(source, "PNG") << z << true;
-        QTest::newRow("bmp without extension") << "e" << encoded(source, "BMP") << z << true;
         QTest::newRow("gif") << "g.gif" << QByteArray(gif, sizeof gif - 1) << QSize(1, 1) << false;
     }
     void loadsByContent()
@@ -98,11 +97,11 @@ private Q_SLOTS:
         const auto half = [](const QByteArray &b) { return b.left(b.size() / 2); };
         QTest::newRow("truncated png") << "t.png" << half(encoded(source, "PNG"));
         QTest::newRow("truncated jpeg") << "t.jpg" << half(encoded(source, "JPEG"));
-        QTest::newRow("truncated bmp") << "t.bmp" << half(encoded(source, "BMP"));
-        QTest::newRow("bmp header only") << "h.bmp" << encoded(source, "BMP").left(54);
+        // Rows of one pixel, three bytes and one of padding each: the last row's padding missing.
+        QTest::newRow("bmp one byte short")
+            << "s.bmp" << encoded(patterned(1, 48), "BMP").chopped(1);
         QTest::newRow("empty file") << "empty.bmp" << QByteArray();
         QTest::newRow("text named .jpg") << "text.jpg" << QByteArray("not a picture at all\n");
-        QTest::newRow("zeros named .gif") << "zero.gif" << QByteArray(4096, '\0');
         QTest::newRow("jpeg scans repeated")
             << "s.jpg" << testing::costly::repeatedScans(1000, 3000);
         // Width -2^31 at 65535 bits a pixel: its size once overflowed.
@@ -152,13 +151,15 @@ private Q_SLOTS:
         QCOMPARE(answers, QStringList{"quick"});
     }
 
-    // A valid picture, then a sparse tail beyond the limit: only the size can reject it.
-    void fileOverTheLimitFails()
+    // A valid picture, then a sparse tail up to the limit of 64 MiB and one byte beyond it.
+    void fileSizeLimit()
     {
+        constexpr qint64 limit = 64 * 1024 * 1024;
         const QString path = write("huge.bmp", encoded(patterned(8, 8), "BMP"));
-        QVERIFY(loadPicture(path).has_value());
         QFile file(path);
-        QVERIFY(file.resize(platform::kMaxPictureFileBytes + 1));
+        QVERIFY(file.resize(limit));
+        QVERIFY(loadPicture(path).has_value());
+        QVERIFY(file.resize(limit + 1));
         QVERIFY(!loadPicture(path).has_value());
     }
 };

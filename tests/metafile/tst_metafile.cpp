@@ -5,7 +5,6 @@
 #include "metafile/symbolfont.h"
 #include "metafile/text.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 #include <bit>
 
@@ -214,6 +213,8 @@ private Q_SLOTS:
         row("wmf offset box", wmf({-200, 100, 100, 50}, 96, {-190, 110, 40, 20}), wide);
         row("wmf plain, size from window", wmf({}, 96, {5, 5, 40, 20}, {-5, -5}, {100, 50}), wide);
         row("wmf plain, upside down", wmf({}, 96, {10, 20, 40, 20}, {0, 50}, {100, -50}), wide);
+        row("wmf square window on a wide box",
+            wmf({0, 0, 100, 50}, 96, {10, 20, 40, 40}, {}, {100, 100}), wide);
 
         auto emf = [](Records mapping, std::initializer_list<qint64> r) {
             return redEmf(mapping << rec(EmrRectangle, r));
@@ -229,9 +230,7 @@ private Q_SLOTS:
         row("MM_ISOTROPIC keeps the ratio",
             emf(mode(7, {}, {200, 100}, {100, 100}), {20, 20, 100, 60}), square);
         row("MM_HIMETRIC", emf({rec(EmrSetMapMode, {3})}, {265, -265, 1323, -794}), square);
-        row("MM_LOMETRIC", emf({rec(EmrSetMapMode, {2})}, {26, -26, 132, -79}), square);
         row("MM_TWIPS", emf({rec(EmrSetMapMode, {6})}, {150, -150, 750, -450}), square);
-        row("MM_LOENGLISH", emf({rec(EmrSetMapMode, {4})}, {11, -11, 52, -31}), square);
         row("world scale", emf({{EmrSetWorldTransform, xform(2, 0, 0, 2, 0, 0)}}, {5, 5, 25, 15}),
             square);
         row("world translate, left multiply",
@@ -289,9 +288,8 @@ private Q_SLOTS:
                 .record(EmrRectangle, rect(0, 0, 100, 100))
                 .finish();
         };
-        const std::pair<int, QRgb> restores[] = {{-1, green}, {-2, red},  {1, red},
-                                                 {2, green},  {-3, blue}, {3, blue}};
-        for (auto [level, color] : restores) // -3 and 3 lie beyond the stack: ignored
+        const std::pair<int, QRgb> restores[] = {{-1, green}, {1, red}, {3, blue}};
+        for (auto [level, color] : restores) // 3 lies beyond the stack: ignored
             QTest::addRow("restore %d", level) << threeLevels(level) << Probes{{{50, 50}, color}};
         QTest::newRow("restore brings back clip and mapping")
             << redEmf({rec(EmrSaveDc, {}), rec(EmrIntersectClipRect, {0, 0, 5, 5}),
@@ -306,15 +304,12 @@ private Q_SLOTS:
                                 << Probes{{{30, 20}, centre ? red : none},
                                           {{12, 12}, corner ? red : none}};
         };
-        const Record inner = rec(EmrIntersectClipRect, {20, 15, 40, 25});
         const QByteArray region =
             dwords({32, 1, 1, 16}) + rect(20, 15, 40, 25) + rect(20, 15, 40, 25);
         const auto selectRegion = [&](int mode) {
             return Record{EmrExtSelectClipRgn, dwords({region.size(), mode}) + region};
         };
         clip("clip exclude", {rec(EmrExcludeClipRect, {20, 15, 40, 25})}, false, true);
-        clip("clip intersect twice, disjoint", {inner, rec(EmrIntersectClipRect, {0, 0, 5, 5})},
-             false, false);
         clip("clip region copy", {selectRegion(5)}, true, false);
         clip("clip region or", {rec(EmrIntersectClipRect, {0, 0, 15, 15}), selectRegion(2)}, true,
              true);
@@ -543,9 +538,6 @@ private Q_SLOTS:
         refused("emf record size not a multiple of 4", patched(saveDc, 92, {10}));
         refused("emf polygon count huge",
                 emfWith(EmrPolygon16, rect(0, 0, 1, 1) + dwords({0x7fffffff})));
-        refused("emf poly-polygon counts disagree",
-                emfWith(EmrPolyPolygon16,
-                        rect(0, 0, 1, 1) + dwords({1, 3, 4}) + words({0, 0, 1, 1, 2, 2})));
         refused("emf text beyond record",
                 emfWith(EmrExtTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0, 5, 5, 1000, 76, 0}) +
                                             rect(0, 0, 0, 0) + dwords({0})));
@@ -567,17 +559,11 @@ private Q_SLOTS:
         const Record square = rec(EmrRectangle, {-5, -5, 10, 10});
         const int big = 2000000000;
         played("huge rectangle", redEmf({rec(EmrRectangle, {-big, -big, big, big})}));
-        played("huge world scale",
-               redEmf({{EmrSetWorldTransform, xform(1e30f, 0, 0, 1e30f, 0, 0)}, square}));
         played("NaN world transform",
                redEmf({{EmrSetWorldTransform, xform(std::nanf(""), 0, 0, 1, 0, 0)}, square}));
-        played("zero window extent",
-               redEmf({rec(EmrSetMapMode, {8}), rec(EmrSetWindowExtEx, {0, 0}), square}));
         played("tiny window extent",
                redEmf({rec(EmrSetMapMode, {8}), rec(EmrSetWindowExtEx, {1, 1}),
                        rec(EmrSetViewportExtEx, {big, big}), square}));
-        played("select missing object", redEmf({rec(EmrSelectObject, {60000})}));
-        played("unknown record", redEmf({rec(0x7777, {1, 2, 3})}));
         // The font stretch computed from these widths once overflowed an int (found by fuzzing).
         played("huge font width", emfText(QStringLiteral("Sign"), 0, big));
         played("huge font width, negative", emfText(QStringLiteral("Sign"), 0, -big));
@@ -606,27 +592,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, data);
         QFETCH(bool, played);
         QCOMPARE(bool(metafile::render(data)), played);
-    }
-
-    // Random byte changes to a small but varied picture must never crash or hang.
-    void mutations()
-    {
-        const QByteArray base =
-            redEmf({rec(EmrSetMapMode, {8}),
-                    rec(EmrSetWindowExtEx, {200, 200}),
-                    rec(EmrSetViewportExtEx, {100, 100}),
-                    rec(EmrIntersectClipRect, {0, 0, 150, 150}),
-                    rec(EmrRectangle, {10, 10, 50, 30}),
-                    {EmrPolyPolygon16, rect(0, 0, 100, 100) + dwords({2, 6, 3, 3}) +
-                                           words({0, 0, 90, 0, 90, 90, 10, 10, 80, 10, 80, 80})},
-                    {EmrStretchDiBits, stretchDib(makeDib(24))}});
-        QRandomGenerator rng(1234);
-        for (int i = 0; i < 3000; ++i) {
-            QByteArray data = base;
-            for (int k = 1 + int(rng.bounded(4)); k > 0; --k)
-                data[88 + int(rng.bounded(int(data.size()) - 88))] = char(rng.bounded(256));
-            metafile::render(data); // any outcome but a crash will do
-        }
     }
 };
 

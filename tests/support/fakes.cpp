@@ -21,8 +21,6 @@ void FakeDialogs::message(QWidget *, const QString &title, const QString &text,
                           platform::MessageIcon icon)
 {
     messages.push_back({title, text, icon});
-    if (onMessage)
-        onMessage();
 }
 
 QString FakeDialogs::chooseFolder(QWidget *, const QString &, const QString &startFolder)
@@ -40,27 +38,23 @@ QString FakeDialogs::chooseOpenFile(QWidget *, const QString &nameFilter, const 
 
 void FakeWindowSystem::makeTopmost(QWidget *window)
 {
-    ++topmostCalls;
     window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
 }
 
-FakeServices::FakeServices(const QString &executablePath)
+// Puts a new fake of type T into the service slot and returns it.
+template<typename T, typename Slot> static T *install(std::unique_ptr<Slot> &slot)
 {
-    auto soundFake = std::make_unique<FakeSound>();
-    auto dialogsFake = std::make_unique<FakeDialogs>();
-    auto shellFake = std::make_unique<FakeShell>();
-    auto makerFake = std::make_unique<FakeMaker>();
-    auto windowsFake = std::make_unique<FakeWindowSystem>();
-    sound = soundFake.get();
-    dialogs = dialogsFake.get();
-    shell = shellFake.get();
-    maker = makerFake.get();
-    windows = windowsFake.get();
-    services.sound = std::move(soundFake);
-    services.dialogs = std::move(dialogsFake);
-    services.shell = std::move(shellFake);
-    services.maker = std::move(makerFake);
-    services.windows = std::move(windowsFake);
+    auto fake = std::make_unique<T>();
+    T *raw = fake.get();
+    slot = std::move(fake);
+    return raw;
+}
+
+FakeServices::FakeServices(const QString &executablePath)
+    : sound(install<FakeSound>(services.sound)), dialogs(install<FakeDialogs>(services.dialogs)),
+      shell(install<FakeShell>(services.shell)), maker(install<FakeMaker>(services.maker)),
+      windows(install<FakeWindowSystem>(services.windows))
+{
     services.executablePath = executablePath;
 }
 

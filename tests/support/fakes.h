@@ -43,7 +43,6 @@ public:
     QStringList folderStarts; // where the browser was asked to open
     QString lastFileAsked;
     QString lastFilterAsked;
-    std::function<void()> onMessage;
 };
 
 class FakeShell final : public platform::Shell
@@ -69,7 +68,6 @@ class FakeWindowSystem final : public platform::WindowSystem
 {
 public:
     void makeTopmost(QWidget *window) override;
-    int topmostCalls = 0;
 };
 
 // Records every door step instead of waiting.
@@ -91,12 +89,12 @@ public:
 
 struct FakeServices
 {
+    platform::Services services; // first: the pointers below are made into it
     FakeSound *sound;
     FakeDialogs *dialogs;
     FakeShell *shell;
     FakeMaker *maker;
     FakeWindowSystem *windows;
-    platform::Services services;
 
     explicit FakeServices(const QString &executablePath);
 };
