@@ -177,12 +177,14 @@ int main(int argc, char **argv)
         const double sign = medianMs(
             [&] {
                 form.panel().Command2_Click(11);
+                form.waitForPictures();
                 (void)form.ImgDesiMaku->grab();
             },
             runs);
         const double box = medianMs(
             [&] {
                 form.panel().Command2_Click(11);
+                form.waitForPictures();
                 (void)form.Picture1->grab();
             },
             runs);
