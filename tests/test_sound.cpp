@@ -43,25 +43,16 @@ private Q_SLOTS:
                   QFile::encodeName(m_output) + "\" format \"raw\" }\npcm.null { type null }\n");
     }
 
-    void widening_data()
-    {
-        QTest::addColumn<int>("sample");
-        QTest::addColumn<int>("widened");
-        QTest::newRow("silence") << 128 << 0;
-        QTest::newRow("lowest") << 0 << -32768;
-        QTest::newRow("highest") << 255 << 32512;
-    }
+    // 8-bit samples are unsigned around 128; 16-bit ones signed around 0.
     void widening()
     {
-        QFETCH(int, sample);
-        QFETCH(int, widened);
-        const char in[] = {char(sample), char(128), char(sample)};
+        const char in[] = {char(128), char(0), char(255)};
         const QByteArray out = platform::widenUnsigned8(QByteArrayView(in, 3));
         QCOMPARE(out.size(), qsizetype(6));
         const auto at = [&](int i) {
             return int(qFromLittleEndian<qint16>(out.constData() + 2 * i));
         };
-        QCOMPARE(std::tuple(at(0), at(1), at(2)), std::tuple(widened, 0, widened));
+        QCOMPARE(std::tuple(at(0), at(1), at(2)), std::tuple(0, -32768, 32512));
     }
 
     // Only PCM plays; a chunk of odd size is followed by a pad byte (RIFF's word alignment).

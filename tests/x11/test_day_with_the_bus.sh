@@ -171,18 +171,7 @@ bus_pixel() {
     convert "$X11_WORK/pixel.png" -crop "1x1+$((x0 + $1))+$((y0 + $2))" +repage -depth 8 rgb:- |
         od -An -tu1 | xargs
 }
-# Whether "r g b" $1 lies within 12 of "r g b" $2 in every channel (JPEG may shift a colour).
-near() {
-    local a b
-    read -r -a a <<<"$1"
-    read -r -a b <<<"$2"
-    for i in 0 1 2; do
-        local d=$((a[i] - b[i]))
-        [ "${d#-}" -le 12 ] || return 1
-    done
-}
 bus_pixel_is() { [ "$(bus_pixel "$1" "$2")" = "$3" ]; }
-bus_pixel_is_not() { [ "$(bus_pixel "$1" "$2")" != "$3" ]; }
 
 visible_windows() { xdotool search --onlyvisible --class rorumo 2>/dev/null | wc -l; }
 windows_are() { [ "$(visible_windows)" -eq "$1" ]; }
@@ -200,11 +189,9 @@ await_window() {
 
 # The regions the test looks at (window W H X Y).
 front_door() { region 70 144 24 41; }
-sign_box() { region 52 32 440 26; }
 sign_x=466 sign_y=42
 front_label() { echo "$PANEL" 81 16 61 32; }
 middle_label() { echo "$PANEL" 80 16 60 76; }
-code_display() { echo "$PANEL" 97 21 157 16; }
 
 # The keypad: rows "7 8 9", "4 5 6", "1 2 3", "0 C 設定" in Frame1 at x 151.
 keypad() {
@@ -247,17 +234,10 @@ no_menu_at() {
 }
 
 # The sign shows a solid colour "r g b" at its centre.
-sign_shows() { near "$(bus_pixel $sign_x $sign_y)" "$1"; }
+sign_shows() { bus_pixel_is $sign_x $sign_y "$1"; }
 expect_sign() {
     wait_until 10 sign_shows "$2" || fail "$1: the sign shows $(bus_pixel $sign_x $sign_y), not $2"
     note "$1: the sign shows ($2)"
-}
-# The sign shows a drawing: neither blank nor the digest $2.
-WHITE_SIGN=$(convert -size 52x32 xc:white -depth 8 rgb:- | md5sum | cut -d' ' -f1)
-sign_drawn_unlike() {
-    local now
-    now=$(digest_of sign_box)
-    [ "$now" != "$WHITE_SIGN" ] && [ "$now" != "$1" ]
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -267,13 +247,8 @@ SIGNS="$X11_WORK/signs"
 mkdir -p "$SIGNS"
 RED="200 30 30"
 GREEN="30 160 40"
-BLUE="40 60 200"
 convert -size 60x40 "xc:rgb(${RED// /,})" "$SIGNS/a1_red.bmp"
 convert -size 60x40 "xc:rgb(${GREEN// /,})" "$SIGNS/b2_green.gif"
-convert -size 60x40 "xc:rgb(${BLUE// /,})" -quality 100 "$SIGNS/c3_blue.jpg"
-# PNG is not among the sign pictures' kinds: the list passes it by.
-convert -size 60x40 "xc:rgb(250,200,0)" "$SIGNS/c4_yellow.png"
-cp "$X11_TESTS/../metafile/fixtures/shapes.lo.wmf" "$SIGNS/d5_shapes.wmf"
 BOARD_PICTURE="$X11_WORK/board.bmp"
 convert -size 40x24 "xc:rgb(255,0,255)" "$BOARD_PICTURE"
 MAGENTA="255 0 255"
@@ -349,18 +324,9 @@ note "the right path and OK closed the chooser"
 # ---------------------------------------------------------------------------------------------
 step "4. signs from the keypad and the arrow keys"
 xdotool windowactivate --sync "$PANEL"
-display_blank=$(digest_of code_display)
-keypad 1
-wait_until 10 changes_from code_display "$display_blank" || fail "the code display shows nothing"
-keypad $SET
+keypad 2 C 1 $SET
 expect_sign "code 1" "$GREEN"
-green=$(digest_of sign_box)
-keypad C
-wait_until 10 equals code_display "$display_blank" || fail "C did not clear the code display"
-keypad 3 $SET
-wait_until 10 sign_drawn_unlike "$green" || fail "code 3: the sign shows no WMF drawing"
-shot 4-wmf
-note "code 3: the sign shows the WMF drawing"
+shot 4-keypad
 keypad C
 # The keypad does not move the keyboard's place in the list: it starts at the first picture.
 xdotool windowactivate --sync "$BUS"
@@ -421,7 +387,7 @@ xdotool windowactivate --sync "$BUS"
 shot 5-board
 
 menu_pick 2
-wait_until 10 bus_pixel_is_not 583 125 "$POST" || fail "枠の表示 did not hide the frame"
+wait_until 10 eval '! bus_pixel_is 583 125 "$POST"' || fail "枠の表示 did not hide the frame"
 bus_pixel_is 646 144 "$MAGENTA" || fail "hiding the frame hid the signboard"
 note "枠の表示: the frame hidden for the night"
 
