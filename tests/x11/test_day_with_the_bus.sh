@@ -190,8 +190,6 @@ await_window() {
 # The regions the test looks at (window W H X Y).
 front_door() { region 70 144 24 41; }
 sign_x=466 sign_y=42
-front_label() { echo "$PANEL" 81 16 61 32; }
-middle_label() { echo "$PANEL" 80 16 60 76; }
 
 # The keypad: rows "7 8 9", "4 5 6", "1 2 3", "0 C 設定" in Frame1 at x 151.
 keypad() {
@@ -279,14 +277,10 @@ step "2. the speeds and the doors"
 # On this X server a press on a window that openbox has not yet focused does not reach the
 # program, so the panel is activated before its first click.
 xdotool windowactivate --sync "$PANEL"
-front_label_before=$(digest_of front_label)
-middle_label_before=$(digest_of middle_label)
-# Three presses on the front speed's right arrow, two on the middle speed's left arrow.
+# Three presses on the front speed's right arrow, two on the middle speed's left arrow: the
+# speeds saved at the logout (step 9) tell whether they counted and came back at the restart.
 for _ in 1 2 3; do click_in "$PANEL" 136 23; sleep 0.2; done
 for _ in 1 2; do click_in "$PANEL" 65 66; sleep 0.2; done
-wait_until 10 changes_from front_label "$front_label_before" || fail "the front speed label did not change"
-wait_until 10 changes_from middle_label "$middle_label_before" || fail "the middle speed label did not change"
-note "both speed labels changed"
 
 front_closed=$(digest_of front_door)
 click_in "$PANEL" 30 30
@@ -416,7 +410,7 @@ move_windows() {
 }
 windows_at() { [ "$(frame_origin "$BUS")" = "$BUS_AT" ] && [ "$(frame_origin "$PANEL")" = "$PANEL_AT" ]; }
 move_windows 100 300 600 600
-# What the second start should show again: the bus (the sign aside) and the speed labels.
+# What the second start should show again: the bus, the sign aside.
 sleep 0.5
 bus_masked() {
     local x0 y0
@@ -426,8 +420,6 @@ bus_masked() {
         -fill black -draw "rectangle 440,26 492,58" -depth 8 rgb:- | md5sum | cut -d' ' -f1
 }
 bus_look=$(bus_masked)
-front_label_look=$(digest_of front_label)
-middle_label_look=$(digest_of middle_label)
 shot 7-end-of-day
 close_app
 [ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS"
@@ -446,9 +438,7 @@ shot 8-restart
 wait_until 10 windows_at || fail "the windows are at $(frame_origin "$BUS") and $(frame_origin "$PANEL")"
 xdotool windowactivate --sync "$BUS"
 wait_until 10 above "$PANEL" "$BUS" || fail "the panel is not above the bus"
-wait_until 10 equals front_label "$front_label_look" || fail "the front speed label differs"
-wait_until 10 equals middle_label "$middle_label_look" || fail "the middle speed label differs"
-note "both windows where they were, the panel above, both speed labels as before"
+note "both windows where they were, the panel above"
 expect_sign "the sign" "$RED"
 bus_as_before() { [ "$(bus_masked)" = "$bus_look" ]; }
 wait_until 10 bus_as_before || fail "the bus looks different from the end of the day"
