@@ -123,8 +123,9 @@ private Q_SLOTS:
         const auto row = [](const char *name, const QByteArray &content, const Loaded &want) {
             QTest::newRow(name) << content << want;
         };
-        // Paths a plain comma-split would break, and a quote in the text.
-        row("complete", record({{5, "\"{signs}/\""}}), {.list = "{signs}/", .roundTrip = true});
+        // Paths a plain comma-split would break, a quote in the text, the last door mode.
+        row("complete", record({{5, "\"{signs}/\""}, {16, "2"}}),
+            {.option = 2, .list = "{signs}/", .roundTrip = true});
         row("off every screen", record({{1, "200000"}, {2, "200000"}, {3, "300000"}, {4, "0"}}),
             {.main = {0, 0}, .panel = {-1, -1}});
         // A stick or share not there today: the rest as stored, the paths kept for its return.
