@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
+#include <QWindow>
 
 namespace {
 // The client area: 11250 x 3135 twips.
@@ -225,6 +226,9 @@ void Form1::startOnScreen()
 {
     m_panelWaitsForBus = true;
     Form_Load();
+    // The window exists before it is shown, so that its first exposure is not missed.
+    create();
+    windowHandle()->installEventFilter(this);
     show();
     activateWindow();
 }
@@ -381,35 +385,67 @@ int Form1::outerHeightTwips() const
     return pixelsToTwips(height() + titleBar + 2 * 4);
 }
 
-void Form1::placePanelBelowWindow()
-{
-    panel().move(0, outerHeightTwips() / kTwipsPerPixel);
-}
-
 void Form1::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.drawImage(QRectF(QPointF(0, 0), QSizeF(m_bus.sizeTwips) / kTwipsPerPixel), m_bus.image);
     for (const ShapeRect &shape : shpK_Waku)
         shape.paint(painter);
+}
+
+QPoint Form1::panelPlaceBelowWindow() const
+{
+    return {0, outerHeightTwips() / kTwipsPerPixel};
+}
+
+void Form1::placePanel(std::optional<QPoint> storedPlace)
+{
+    m_panelAtDefaultPlace = !storedPlace;
+    panel().move(storedPlace.value_or(panelPlaceBelowWindow()));
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == windowHandle()) {
+        switch (event->type()) {
+        case QEvent::Expose:
+        case QEvent::Move:
+        case QEvent::Resize:
+            // After the window has taken the event in: it brings the frame's size with it.
+            QMetaObject::invokeMethod(this, &Form1::settlePanel, Qt::QueuedConnection);
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::settlePanel()
+{
+    QWindow *window = windowHandle();
+    frmSet *settingsPanel = m_panel.peek();
+    if (!window)
+        return;
+    // Closed by the user meanwhile: nothing left to show or place.
+    if (!settingsPanel)
+        m_panelWaitsForBus = m_panelAtDefaultPlace = false;
+    if (m_panelWaitsForBus && !window->isExposed())
+        return;
+    // The frame's height is known only once the window system has framed the window.
+    if (m_panelAtDefaultPlace && frameGeometry().height() > height()) {
+        m_panelAtDefaultPlace = false;
+        settingsPanel->move(panelPlaceBelowWindow());
+    }
     if (m_panelWaitsForBus) {
         m_panelWaitsForBus = false;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!m_panel.exists())
-                    return;
-                if (m_panelAtDefaultPlace && frameGeometry().height() > height()) {
-                    m_panelAtDefaultPlace = false;
-                    placePanelBelowWindow();
-                }
-                // The bus keeps the keyboard focus.
-                panel().setAttribute(Qt::WA_ShowWithoutActivating);
-                panel().show();
-                panel().setAttribute(Qt::WA_ShowWithoutActivating, false);
-            },
-            Qt::QueuedConnection);
+        // The bus keeps the keyboard focus.
+        settingsPanel->setAttribute(Qt::WA_ShowWithoutActivating);
+        settingsPanel->show();
+        settingsPanel->setAttribute(Qt::WA_ShowWithoutActivating, false);
     }
+    if (!m_panelWaitsForBus && !m_panelAtDefaultPlace)
+        window->removeEventFilter(this);
 }
 
 void Form1::mousePressEvent(QMouseEvent *event)
@@ -421,18 +457,4 @@ void Form1::closeEvent(QCloseEvent *event)
 {
     event->accept();
     Form_Unload();
-}
-
-bool Form1::event(QEvent *event)
-{
-    // The frame's height is known only once the window system has framed the window; a panel
-    // placed below the window by default moves to where it really belongs then.
-    if (m_panelAtDefaultPlace && isVisible() && m_panel.exists() && panel().isVisible()) {
-        if (frameGeometry().height() > height()) {
-            m_panelAtDefaultPlace = false;
-            if (m_panel.exists())
-                placePanelBelowWindow();
-        }
-    }
-    return QWidget::event(event);
 }

@@ -110,7 +110,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // LoadIni in three steps: read the record, apply it, or fall back to the defaults.
@@ -125,7 +125,14 @@ private:
     void createMenu();
     void presentStep();
     void resumeHeldInput();
-    void placePanelBelowWindow();
+
+    // The panel's place: the stored one, or below the window by default. A panel at its default
+    // place moves below the window's real frame once the window system has put one around it.
+    void placePanel(std::optional<QPoint> storedPlace);
+    QPoint panelPlaceBelowWindow() const;
+    // At the program's start, after each exposure, move or resize of the window until done:
+    // shows the waiting panel once the window is on the screen, and follows the frame.
+    void settlePanel();
 
     platform::Services &m_services;
     Picture m_bus;
@@ -135,7 +142,7 @@ private:
     LazyWindow<frmShowVersion> m_showVersion;
     std::unique_ptr<DestinationSign> m_sign;
     std::unique_ptr<Signboard> m_signboard;
-    bool m_panelAtDefaultPlace = false;
-    bool m_panelWaitsForBus = false;
+    bool m_panelAtDefaultPlace = false; // below the window, before its frame is known
+    bool m_panelWaitsForBus = false;    // to be shown once the window is on the screen
     bool m_unloaded = false;
 };

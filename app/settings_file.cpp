@@ -137,12 +137,9 @@ bool Form1::applySettings(const StoredSettings &stored)
     const QPoint mainPlace = twipsToPixels(stored.mainLeft, stored.mainTop);
     move(onSomeScreen(mainPlace, frameGeometry().size()) ? mainPlace : QPoint(0, 0));
     const QPoint panelPlace = twipsToPixels(stored.panelLeft, stored.panelTop);
-    if (onSomeScreen(panelPlace, settingsPanel.frameGeometry().size())) {
-        settingsPanel.move(panelPlace);
-    } else {
-        settingsPanel.move(0, outerHeightTwips() / kTwipsPerPixel);
-        m_panelAtDefaultPlace = true;
-    }
+    placePanel(onSomeScreen(panelPlace, settingsPanel.frameGeometry().size())
+                   ? std::optional(panelPlace)
+                   : std::nullopt);
 
     PicKanban->setVisible(stored.viewKanban);
     MnuViewKanban->setChecked(stored.viewKanban);
@@ -175,8 +172,7 @@ void Form1::applyDefaultSettings()
 {
     frmSet &settingsPanel = panel();
     move(0, 0);
-    settingsPanel.move(0, outerHeightTwips() / kTwipsPerPixel);
-    m_panelAtDefaultPlace = true;
+    placePanel(std::nullopt);
     m_signboard->MnuKanbanReset_Click();
     settingsPanel.setFrontSpeed(kDefaultFrontSpeed);
     settingsPanel.setMiddleSpeed(kDefaultMiddleSpeed);
