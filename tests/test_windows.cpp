@@ -43,6 +43,8 @@ void TestWindows::modelLineAndClosing()
     FakeServices fakes(QStringLiteral("/opt/rorumo/ロルモ.v2.exe"));
     Form1 form(fakes.services);
     QCOMPARE(form.showVersion().Label1[1]->text(), model + "ロルモ.v2"); // only the last extension
+    // The version line as the maker spells it.
+    QCOMPARE(form.showVersion().Label2->text(), "Varsion　1.0.0");
 
     // Through the panel's routine, modal: Escape leaves it open, Enter on OK closes it.
     QPointer<frmShowVersion> first;
