@@ -2,7 +2,7 @@
 // brushes, transforms with their save stack, clipping, images and text).
 #include "emfplus.h"
 
-#include "bytereader.h"
+#include "bytes/byte_reader.h"
 #include "canvas.h"
 #include "dib.h"
 
@@ -17,6 +17,9 @@
 #include <variant>
 
 namespace metafile::detail {
+
+using bytes::ByteReader;
+
 namespace {
 
 enum RecordType : quint16
@@ -324,8 +327,8 @@ QBrush EmfPlusPlayer::State::brush(ByteReader &r)
         const QColor fore = argb(r.u32());
         // Qt's own hatches stand in for the first six of GDI+'s many.
         static constexpr Qt::BrushStyle hatches[] = {Qt::HorPattern,   Qt::VerPattern,
-                                                     Qt::FDiagPattern, Qt::BDiagPattern,
-                                                     Qt::CrossPattern, Qt::DiagCrossPattern};
+                                                      Qt::FDiagPattern, Qt::BDiagPattern,
+                                                      Qt::CrossPattern, Qt::DiagCrossPattern};
         return QBrush(fore, style < 6 ? hatches[style] : Qt::Dense4Pattern);
     }
     case Texture: {
@@ -557,7 +560,8 @@ PlusObject EmfPlusPlayer::State::parseObject(int type, QByteArrayView data)
             for (quint32 i = 0; i < n; ++i)
                 pen.dashes.append(std::max<qreal>(r.f32(), 0.1));
         }
-        static const QList<qreal> styles[] = {{}, {3, 1}, {1, 1}, {3, 1, 1, 1}, {3, 1, 1, 1, 1, 1}};
+        static const QList<qreal> styles[] = {
+            {}, {3, 1}, {1, 1}, {3, 1, 1, 1}, {3, 1, 1, 1, 1, 1}};
         if (pen.dashes.isEmpty() && style > 0 && style < 5)
             pen.dashes = styles[style];
         if (flags & Alignment)
