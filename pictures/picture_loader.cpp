@@ -138,10 +138,7 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
         return std::nullopt;
 
     if (metafile::detect(bytes) != metafile::Format::None) {
-        auto played = metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned});
-        if (!played)
-            return std::nullopt;
-        return Picture{std::move(played->image), played->sizeTwips};
+        return metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned});
     }
     return decodeBitmap(bytes, stop);
 }
