@@ -105,8 +105,9 @@ std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &sto
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     // Only the formats a sign or signboard may be; this also keeps odd plugins out of the way.
-    static const QList<QByteArray> accepted = {"bmp", "gif", "jpeg", "jpg", "png", "ico", "cur"};
-    if (!accepted.contains(reader.format()) || !looksComplete(reader.format(), bytes))
+    static const QList<QByteArray> kAcceptedFormats = {"bmp", "gif", "jpeg", "jpg",
+                                                       "png", "ico", "cur"};
+    if (!kAcceptedFormats.contains(reader.format()) || !looksComplete(reader.format(), bytes))
         return std::nullopt;
     QImage image = reader.read();
     if (image.isNull() || stop.deadline.hasExpired())
