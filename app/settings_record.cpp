@@ -12,9 +12,9 @@
 namespace settings {
 namespace {
 
-constexpr char Quote = '"';
-constexpr QByteArrayView TrueWord = "#TRUE#";
-constexpr QByteArrayView FalseWord = "#FALSE#";
+constexpr char kQuote = '"';
+constexpr QByteArrayView kTrueWord = "#TRUE#";
+constexpr QByteArrayView kFalseWord = "#FALSE#";
 
 bool isSpace(char c)
 {
@@ -68,10 +68,10 @@ std::optional<Decimal> parseDecimal(QByteArrayView text)
             ++i;
         }
         // Any exponent beyond this is far outside every range read here; saturate.
-        constexpr qint64 Limit = 1'000'000'000;
+        constexpr qint64 kExponentLimit = 1'000'000'000;
         const qsizetype start = i;
         for (; i < size && isDigit(text[i]); ++i)
-            exponent = std::min(exponent * 10 + (text[i] - '0'), Limit);
+            exponent = std::min(exponent * 10 + (text[i] - '0'), kExponentLimit);
         if (i == start)
             return std::nullopt;
         if (negativeExponent)
@@ -155,7 +155,7 @@ void RecordWriter::text(const QString &value)
 {
     QByteArray bytes = platform::encodeFileName(value);
     bytes.replace("\"", "\"\"");
-    m_fields.append(Quote + bytes + Quote);
+    m_fields.append(kQuote + bytes + kQuote);
 }
 
 void RecordWriter::whole(qint32 value)
@@ -170,7 +170,7 @@ void RecordWriter::position(float value)
 
 void RecordWriter::yesNo(bool value)
 {
-    m_fields.append((value ? TrueWord : FalseWord).toByteArray());
+    m_fields.append((value ? kTrueWord : kFalseWord).toByteArray());
 }
 
 QByteArray RecordWriter::finish() const
@@ -196,17 +196,17 @@ std::optional<QByteArray> RecordReader::nextField()
 
     const auto isSeparator = [](char c) { return c == ',' || isLineEnd(c); };
     QByteArray field;
-    if (m_data[m_pos] == Quote) {
+    if (m_data[m_pos] == kQuote) {
         ++m_pos;
         while (m_pos < size) {
-            const qsizetype quote = m_data.indexOf(Quote, m_pos);
+            const qsizetype quote = m_data.indexOf(kQuote, m_pos);
             const qsizetype stop = quote < 0 ? size : quote;
             field.append(QByteArrayView(m_data).sliced(m_pos, stop - m_pos));
             m_pos = stop;
             if (quote < 0)
                 break;
-            if (quote + 1 < size && m_data[quote + 1] == Quote) {
-                field.append(Quote);
+            if (quote + 1 < size && m_data[quote + 1] == kQuote) {
+                field.append(kQuote);
                 m_pos = quote + 2;
             } else {
                 m_pos = quote + 1;
@@ -286,9 +286,9 @@ bool RecordReader::yesNo(bool &out)
     if (!field)
         return false;
     const QByteArray word = field->trimmed();
-    if (word.compare(TrueWord, Qt::CaseInsensitive) == 0) {
+    if (word.compare(kTrueWord, Qt::CaseInsensitive) == 0) {
         out = true;
-    } else if (word.compare(FalseWord, Qt::CaseInsensitive) == 0) {
+    } else if (word.compare(kFalseWord, Qt::CaseInsensitive) == 0) {
         out = false;
     } else {
         const std::optional<Decimal> number = parseDecimal(word);

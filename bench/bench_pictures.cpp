@@ -2,34 +2,28 @@
 // Usage: bench_pictures [--write DIR] [--limit SECONDS]
 // Each picture is loaded once, in a child process of its own, so its peak memory is its own; a
 // child still busy after the limit (default 120 s) is stopped and reported as such.
+#include "bench/measure.h"
 #include "metafile/costly.h"
 #include "pictures/picture_loader.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 
 // Child: prints "ms peak_kib result".
 int measure(const QString &path)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const auto picture = platform::loadPicture(path);
-    const double ms = double(timer.nsecsElapsed()) / 1e6;
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    std::optional<Picture> picture;
+    const double ms = bench::medianMs(1, [&] { picture = platform::loadPicture(path); });
     const QString result =
         picture
             ? QStringLiteral("drawn %1x%2").arg(picture->image.width()).arg(picture->image.height())
             : QStringLiteral("refused");
-    std::printf("%.0f %ld %s\n", ms, usage.ru_maxrss, qPrintable(result));
+    std::printf("%.0f %ld %s\n", ms, bench::peakResidentKib(), qPrintable(result));
     return 0;
 }
 
@@ -61,16 +55,10 @@ int main(int argc, char **argv)
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             return 1;
         file.close();
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--one"), path});
-        const bool finished = child.waitForFinished(limitSeconds * 1000);
-        if (!finished) {
-            child.kill();
-            child.waitForFinished();
-        }
-        const QStringList out =
-            QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(u' ');
-        if (!finished)
+        const bench::ChildRun child =
+            bench::runChild({QStringLiteral("--one"), path}, limitSeconds * 1000);
+        const QStringList &out = child.words;
+        if (!child.finished)
             std::printf("%-42s %8lld %10s %12s  %s\n", costly.name, bytes.size() / 1024LL,
                         qPrintable(QStringLiteral("> %1").arg(limitSeconds * 1000)), "-",
                         "stopped");

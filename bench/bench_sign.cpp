@@ -7,6 +7,7 @@
 // sign and for a large photo, next to the decode alone.
 
 #include "app/form1.h"
+#include "bench/measure.h"
 #include "common/module2.h"
 #include "controls/image_control.h"
 #include "controls/picture_box.h"
@@ -17,7 +18,6 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -27,7 +27,6 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 #if defined(__GLIBC__)
@@ -37,19 +36,6 @@
 namespace {
 
 constexpr int kRuns = 7;
-
-double medianMs(const std::function<void()> &run, int runs = kRuns)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 QByteArray encoded(const QImage &image, const char *format, int quality = -1)
 {
@@ -104,7 +90,7 @@ int main(int argc, char **argv)
     }
 
     // --- the list -------------------------------------------------------------------------------
-    const double listMs = medianMs([&] {
+    const double listMs = bench::medianMs(kRuns, [&] {
         frmBrowseDir &chooser = form.browseDir();
         chooser.Text1->setText(signs);
         chooser.Command2_Click(0);
@@ -112,14 +98,14 @@ int main(int argc, char **argv)
     });
     if (form.File1.listCount() != fileCount)
         qFatal("the list holds %d names, not %d", form.File1.listCount(), fileCount);
-    const double lsMs = medianMs([&] {
+    const double lsMs = bench::medianMs(kRuns, [&] {
         QProcess shell;
         shell.start(
             QStringLiteral("sh"),
             {QStringLiteral("-c"), QStringLiteral("ls '%1' | sort > /dev/null").arg(signs)});
         shell.waitForFinished(-1);
     });
-    const double spawnMs = medianMs([&] {
+    const double spawnMs = bench::medianMs(kRuns, [&] {
         QProcess shell;
         shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("true")});
         shell.waitForFinished(-1);
@@ -174,22 +160,18 @@ int main(int argc, char **argv)
         form.picDir();
         display.clear();
         const int runs = folder == bigFolder ? 5 : 51;
-        const double sign = medianMs(
-            [&] {
-                form.panel().Command2_Click(11);
-                form.waitForPictures();
-                (void)form.ImgDesiMaku->grab();
-            },
-            runs);
-        const double box = medianMs(
-            [&] {
-                form.panel().Command2_Click(11);
-                form.waitForPictures();
-                (void)form.Picture1->grab();
-            },
-            runs);
+        const double sign = bench::medianMs(runs, [&] {
+            form.panel().Command2_Click(11);
+            form.waitForPictures();
+            (void)form.ImgDesiMaku->grab();
+        });
+        const double box = bench::medianMs(runs, [&] {
+            form.panel().Command2_Click(11);
+            form.waitForPictures();
+            (void)form.Picture1->grab();
+        });
         const QString path = Module2::HkPicDir + file;
-        const double decode = medianMs([&] { (void)platform::loadPicture(path); }, runs);
+        const double decode = bench::medianMs(runs, [&] { (void)platform::loadPicture(path); });
         if (form.ImgDesiMaku->picture().isEmpty())
             qFatal("the sign shows nothing");
         rows.push_back({what, sign, box, decode});

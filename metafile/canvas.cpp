@@ -504,10 +504,10 @@ QBrush Canvas::makeBrush(const BrushObject &b) const
     case gdi::BsSolid:
         return color;
     case gdi::BsHatched: {
-        static constexpr Qt::BrushStyle hatches[] = {Qt::HorPattern,   Qt::VerPattern,
-                                                     Qt::FDiagPattern, Qt::BDiagPattern,
-                                                     Qt::CrossPattern, Qt::DiagCrossPattern};
-        return QBrush(color, b.hatch < 6 ? hatches[b.hatch] : Qt::SolidPattern);
+        static constexpr Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,
+                                                      Qt::FDiagPattern, Qt::BDiagPattern,
+                                                      Qt::CrossPattern, Qt::DiagCrossPattern};
+        return QBrush(color, b.hatch < 6 ? kHatches[b.hatch] : Qt::SolidPattern);
     }
     case gdi::BsPattern:
     case gdi::BsDibPattern:

@@ -1,13 +1,16 @@
 #include "dib.h"
 
 #include "budget.h"
-#include "bytereader.h"
+#include "bytes/byte_reader.h"
 
 #include <QBuffer>
 #include <QImageReader>
 #include <bit>
 
 namespace metafile::detail {
+
+using bytes::ByteReader;
+
 namespace {
 
 enum Compression : quint32

@@ -1,5 +1,5 @@
 // EMF player: 32-bit records over a reference device described by the header.
-#include "bytereader.h"
+#include "bytes/byte_reader.h"
 #include "canvas.h"
 #include "dib.h"
 #include "emfplus.h"
@@ -11,6 +11,9 @@
 #include <cmath>
 
 namespace metafile::detail {
+
+using bytes::ByteReader;
+
 namespace {
 
 constexpr qreal kRegionLimit = 1 << 29;

@@ -2,7 +2,7 @@
 // brushes, transforms with their save stack, clipping, images and text).
 #include "emfplus.h"
 
-#include "bytereader.h"
+#include "bytes/byte_reader.h"
 #include "canvas.h"
 #include "dib.h"
 
@@ -17,6 +17,9 @@
 #include <variant>
 
 namespace metafile::detail {
+
+using bytes::ByteReader;
+
 namespace {
 
 enum RecordType : quint16
@@ -323,10 +326,10 @@ QBrush EmfPlusPlayer::State::brush(ByteReader &r)
         const quint32 style = r.u32();
         const QColor fore = argb(r.u32());
         // Qt's own hatches stand in for the first six of GDI+'s many.
-        static constexpr Qt::BrushStyle hatches[] = {Qt::HorPattern,   Qt::VerPattern,
-                                                     Qt::FDiagPattern, Qt::BDiagPattern,
-                                                     Qt::CrossPattern, Qt::DiagCrossPattern};
-        return QBrush(fore, style < 6 ? hatches[style] : Qt::Dense4Pattern);
+        static constexpr Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,
+                                                      Qt::FDiagPattern, Qt::BDiagPattern,
+                                                      Qt::CrossPattern, Qt::DiagCrossPattern};
+        return QBrush(fore, style < 6 ? kHatches[style] : Qt::Dense4Pattern);
     }
     case Texture: {
         const quint32 flags = r.u32();
@@ -557,9 +560,10 @@ PlusObject EmfPlusPlayer::State::parseObject(int type, QByteArrayView data)
             for (quint32 i = 0; i < n; ++i)
                 pen.dashes.append(std::max<qreal>(r.f32(), 0.1));
         }
-        static const QList<qreal> styles[] = {{}, {3, 1}, {1, 1}, {3, 1, 1, 1}, {3, 1, 1, 1, 1, 1}};
+        static const QList<qreal> kDashStyles[] = {
+            {}, {3, 1}, {1, 1}, {3, 1, 1, 1}, {3, 1, 1, 1, 1, 1}};
         if (pen.dashes.isEmpty() && style > 0 && style < 5)
-            pen.dashes = styles[style];
+            pen.dashes = kDashStyles[style];
         if (flags & Alignment)
             r.u32();
         for (quint32 bit : {quint32(CompoundLine), quint32(CustomStartCap), quint32(CustomEndCap)})

@@ -1,12 +1,13 @@
 #include "metafile.h"
 
-#include "bytereader.h"
+#include "bytes/byte_reader.h"
 #include "players.h"
 
 #include <cmath>
 
 namespace metafile {
 
+using bytes::ByteReader;
 using namespace detail;
 
 Format detect(QByteArrayView data)

@@ -23,10 +23,14 @@ enum class Format
 // header size 9 words; EMF: record type 1 and " EMF" signature at offset 40).
 Format detect(QByteArrayView data);
 
+// A decoded picture and its natural size. A played metafile's image is ARGB32_Premultiplied,
+// transparent where nothing was drawn.
 struct Picture
 {
-    QImage image;    // ARGB32_Premultiplied, transparent where nothing was drawn
+    QImage image;
     QSize sizeTwips; // natural size in twips (1 px = 15 twips at 96 dpi)
+
+    bool isEmpty() const { return image.isNull(); }
 };
 
 // When to give up on a picture: at its deadline, or once whoever asked for it no longer wants it.

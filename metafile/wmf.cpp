@@ -1,5 +1,5 @@
 // WMF player: 16-bit records, optionally behind a 22-byte placeable header.
-#include "bytereader.h"
+#include "bytes/byte_reader.h"
 #include "canvas.h"
 #include "dib.h"
 #include "players.h"
@@ -8,6 +8,9 @@
 #include <QPolygonF>
 
 namespace metafile::detail {
+
+using bytes::ByteReader;
+
 namespace {
 
 // A metafile without a placeable header is measured in pixels of a 96 dpi screen.

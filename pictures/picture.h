@@ -1,14 +1,7 @@
 #pragma once
 
-#include <QImage>
-#include <QSize>
+#include "metafile/metafile.h"
 
-// A picture as the controls hold it: the decoded image and its natural size in twips. The empty
-// picture has no image and no size.
-struct Picture
-{
-    QImage image;
-    QSize sizeTwips;
-
-    bool isEmpty() const { return image.isNull(); }
-};
+// A picture as the controls hold it: the decoded image and its natural size in twips, whether it
+// came from a bitmap or a metafile. The empty picture has no image and no size.
+using Picture = metafile::Picture;

@@ -1,5 +1,6 @@
 #include "pictures/picture_loader.h"
 
+#include "bytes/byte_reader.h"
 #include "metafile/metafile.h"
 #include "pictures/twips.h"
 #include "platform/file_names.h"
@@ -12,22 +13,11 @@ namespace platform {
 
 namespace {
 
+using bytes::ByteReader;
+
 // A progressive JPEG is decoded over again for every scan, so a few bytes repeated can cost
 // minutes; the scans times the pixels may cost as much as a metafile's whole drawing.
 constexpr qint64 kMaxJpegScanPixels = qint64(1) << 30;
-
-quint32 littleEndian(const QByteArray &bytes, qsizetype at, int size)
-{
-    quint32 value = 0;
-    for (int i = size - 1; i >= 0; --i)
-        value = (value << 8) | quint8(bytes[at + i]);
-    return value;
-}
-
-qint64 bigEndian16(const QByteArray &bytes, qsizetype at)
-{
-    return (quint8(bytes[at]) << 8) | quint8(bytes[at + 1]);
-}
 
 // The work a JPEG's decoding takes: its scans times its frame's pixels, read from the markers.
 qint64 jpegScanPixels(const QByteArray &bytes)
@@ -48,11 +38,18 @@ qint64 jpegScanPixels(const QByteArray &bytes)
             break;
         const bool frame =
             marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
-        if (frame && i + 9 <= size)
-            pixels = bigEndian16(bytes, i + 5) * bigEndian16(bytes, i + 7);
+        ByteReader segment(QByteArrayView(bytes).sliced(i + 2));
+        const quint16 length = segment.u16be();
+        if (frame) {
+            segment.skip(1); // sample precision
+            const qint64 height = segment.u16be();
+            const qint64 width = segment.u16be();
+            if (segment.ok())
+                pixels = height * width;
+        }
         if (marker == 0xda)
             ++scans;
-        i += 2 + bigEndian16(bytes, i + 2);
+        i += 2 + length;
     }
     return scans * pixels;
 }
@@ -71,20 +68,24 @@ bool looksComplete(const QByteArray &format, const QByteArray &bytes)
         // Uncompressed pixels have a size known from the header; compressed ones are left to Qt.
         if (bytes.size() < 26)
             return false;
-        const qint64 pixelsAt = littleEndian(bytes, 10, 4);
-        const quint32 headerSize = littleEndian(bytes, 14, 4);
+        ByteReader header(bytes);
+        header.seek(10);
+        const qint64 pixelsAt = header.u32();
+        const quint32 headerSize = header.u32();
         qint64 width = 0, height = 0, bitsPerPixel = 0;
         if (headerSize == 12) {
-            width = qint16(littleEndian(bytes, 18, 2));
-            height = qint16(littleEndian(bytes, 20, 2));
-            bitsPerPixel = littleEndian(bytes, 24, 2);
+            width = header.i16();
+            height = header.i16();
+            header.skip(2); // planes
+            bitsPerPixel = header.u16();
         } else if (headerSize >= 40 && bytes.size() >= 34) {
-            const quint32 compression = littleEndian(bytes, 30, 4);
+            width = header.i32();
+            height = header.i32();
+            header.skip(2); // planes
+            bitsPerPixel = header.u16();
+            const quint32 compression = header.u32();
             if (compression != 0 && compression != 3 && compression != 6)
                 return true;
-            width = qint32(littleEndian(bytes, 18, 4));
-            height = qint32(littleEndian(bytes, 22, 4));
-            bitsPerPixel = littleEndian(bytes, 28, 2);
         } else {
             return true;
         }
@@ -104,8 +105,9 @@ std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &sto
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     // Only the formats a sign or signboard may be; this also keeps odd plugins out of the way.
-    static const QList<QByteArray> accepted = {"bmp", "gif", "jpeg", "jpg", "png", "ico", "cur"};
-    if (!accepted.contains(reader.format()) || !looksComplete(reader.format(), bytes))
+    static const QList<QByteArray> kAcceptedFormats = {"bmp", "gif", "jpeg", "jpg",
+                                                       "png", "ico", "cur"};
+    if (!kAcceptedFormats.contains(reader.format()) || !looksComplete(reader.format(), bytes))
         return std::nullopt;
     QImage image = reader.read();
     if (image.isNull() || stop.deadline.hasExpired())
@@ -137,10 +139,7 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
         return std::nullopt;
 
     if (metafile::detect(bytes) != metafile::Format::None) {
-        auto played = metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned});
-        if (!played)
-            return std::nullopt;
-        return Picture{std::move(played->image), played->sizeTwips};
+        return metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned});
     }
     return decodeBitmap(bytes, stop);
 }

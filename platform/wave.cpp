@@ -1,48 +1,43 @@
 #include "platform/wave.h"
 
+#include "bytes/byte_reader.h"
+
 #include <QtEndian>
 
 namespace platform {
 
-namespace {
-quint32 le32(QByteArrayView data, qsizetype at)
-{
-    return qFromLittleEndian<quint32>(data.data() + at);
-}
-quint16 le16(QByteArrayView data, qsizetype at)
-{
-    return qFromLittleEndian<quint16>(data.data() + at);
-}
-} // namespace
-
 std::optional<WaveFormat> parseWave(QByteArrayView image)
 {
-    if (image.size() < 12 || image.first(4) != "RIFF" || image.sliced(8, 4) != "WAVE")
+    bytes::ByteReader file(image);
+    const QByteArrayView riff = file.bytes(4);
+    file.skip(4); // the RIFF size: the chunks are walked up to the end of the file instead
+    if (riff != "RIFF" || file.bytes(4) != "WAVE")
         return std::nullopt;
     WaveFormat format;
     bool haveFormat = false;
-    qsizetype at = 12;
-    while (at + 8 <= image.size()) {
-        const QByteArrayView id = image.sliced(at, 4);
-        const quint32 size = le32(image, at + 4);
-        const qsizetype body = at + 8;
-        if (size > quint32(image.size() - body))
+    while (file.remaining() >= 8) {
+        const QByteArrayView id = file.bytes(4);
+        const quint32 size = file.u32();
+        if (size > quint32(file.remaining()))
             return std::nullopt;
+        const QByteArrayView body = file.bytes(size);
+        file.skip(size & 1); // the pad byte after a chunk of odd size
         if (id == "fmt ") {
-            if (size < 16 || le16(image, body) != 1) // PCM only
+            bytes::ByteReader fields(body);
+            if (size < 16 || fields.u16() != 1) // PCM only
                 return std::nullopt;
-            format.channels = le16(image, body + 2);
-            format.sampleRate = int(le32(image, body + 4));
-            format.bitsPerSample = le16(image, body + 14);
+            format.channels = fields.u16();
+            format.sampleRate = int(fields.u32());
+            fields.skip(6); // byte rate and block alignment follow from the rest
+            format.bitsPerSample = fields.u16();
             haveFormat = true;
         } else if (id == "data") {
             if (!haveFormat || format.channels < 1 || format.sampleRate < 1 ||
                 (format.bitsPerSample != 8 && format.bitsPerSample != 16))
                 return std::nullopt;
-            format.samples = image.sliced(body, size);
+            format.samples = body;
             return format;
         }
-        at = body + size + (size & 1);
     }
     return std::nullopt;
 }

@@ -8,19 +8,20 @@ cd "${1:-$(dirname "$0")/..}"
 # Each folder's level; a folder may include only folders of a lower level.
 level() {
     case "$1" in
-    app) echo 6 ;;
-    panel | about) echo 5 ;;
-    sign | signboard | doors) echo 4 ;;
-    common) echo 3 ;;
-    controls | resources) echo 2 ;;
-    pictures) echo 1 ;;
-    platform | metafile) echo 0 ;;
+    app) echo 7 ;;
+    panel | about) echo 6 ;;
+    sign | signboard | doors) echo 5 ;;
+    common) echo 4 ;;
+    controls | resources) echo 3 ;;
+    pictures) echo 2 ;;
+    platform | metafile) echo 1 ;;
+    bytes) echo 0 ;;
     *) echo '' ;;
     esac
 }
 
 status=0
-for from in app panel about sign signboard doors common controls resources pictures platform metafile; do
+for from in app panel about sign signboard doors common controls resources pictures platform metafile bytes; do
     from_level=$(level "$from")
     for to in $(grep -rhoE '^[[:space:]]*#[[:space:]]*include[[:space:]]+"[a-z_0-9]+/' "$from" \
         --include='*.h' --include='*.cpp' --include='*.c' |

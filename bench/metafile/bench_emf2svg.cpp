@@ -2,10 +2,10 @@
 // and QtSvg drawing that, both into an image of the picture's natural size. For the benchmark
 // only: the program links neither.
 // Usage: bench_emf2svg [RUNS]
+#include "bench/measure.h"
 #include "metafile/metafile.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -15,23 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <emf2svg.h>
-#include <vector>
 
 namespace {
-
-template<class Work> double medianMs(int runs, Work work)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        if (!work())
-            return -1;
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 const char *failure = "";
 
@@ -79,8 +64,9 @@ int main(int argc, char **argv)
         if (!picture)
             continue;
         const QSize size = picture->image.size();
-        const double ours = medianMs(runs, [&] { return metafile::render(data).has_value(); });
-        const double theirs = medianMs(runs, [&] { return throughSvg(data, size); });
+        const double ours =
+            bench::medianMs(runs, [&] { return metafile::render(data).has_value(); });
+        const double theirs = bench::medianMs(runs, [&] { return throughSvg(data, size); });
         if (theirs < 0)
             std::printf("%-18s %12.3f %16s\n", qPrintable(name), ours, failure);
         else

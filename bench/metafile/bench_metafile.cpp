@@ -1,28 +1,16 @@
 // Decode time and peak memory of the metafile player per fixture.
 // Usage: bench_metafile [RUNS] [FILES...]   (default: 20 runs over the test fixtures)
 // Each file is measured in a fresh child process so that its peak memory is its own.
+#include "bench/measure.h"
 #include "metafile/metafile.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QProcess>
-#include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
-#include <vector>
 
 namespace {
-
-long peakRssKb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 // Child: renders one file `runs` times and prints "median_ms peak_kb width height".
 int measure(const QString &path, int runs)
@@ -31,20 +19,17 @@ int measure(const QString &path, int runs)
     if (!file.open(QIODevice::ReadOnly))
         return 2;
     const QByteArray data = file.readAll();
-    const long before = peakRssKb();
-    std::vector<double> times;
+    const long before = bench::peakResidentKib();
     QSize size;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
+    const double ms = bench::medianMs(runs, [&] {
         const auto picture = metafile::render(data);
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
-        if (!picture)
-            return 3;
-        size = picture->image.size();
-    }
-    std::sort(times.begin(), times.end());
-    std::printf("%.3f %ld %d %d\n", times[times.size() / 2], peakRssKb() - before, size.width(),
+        if (picture)
+            size = picture->image.size();
+        return picture.has_value();
+    });
+    if (ms < 0)
+        return 3;
+    std::printf("%.3f %ld %d %d\n", ms, bench::peakResidentKib() - before, size.width(),
                 size.height());
     return 0;
 }
@@ -71,19 +56,16 @@ int main(int argc, char **argv)
     std::printf("%-20s %8s %10s %12s %14s\n", "file", "bytes", "pixels", "median ms",
                 "peak extra KiB");
     for (const QString &path : args) {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--one"), path, QString::number(runs)});
-        child.waitForFinished(-1);
+        const bench::ChildRun child =
+            bench::runChild({QStringLiteral("--one"), path, QString::number(runs)});
         const QString name = QFileInfo(path).fileName();
-        const QStringList out = QString::fromUtf8(child.readAllStandardOutput()).split(u' ');
-        if (child.exitCode() != 0 || out.size() < 4) {
+        const QStringList &out = child.words;
+        if (child.exitCode != 0 || out.size() < 4) {
             std::printf("%-20s failed\n", qPrintable(name));
             continue;
         }
         std::printf("%-20s %8lld %10s %12s %14s\n", qPrintable(name), QFileInfo(path).size(),
-                    qPrintable(out[2] + u'x' + out[3].trimmed()), qPrintable(out[0]),
-                    qPrintable(out[1]));
+                    qPrintable(out[2] + u'x' + out[3]), qPrintable(out[0]), qPrintable(out[1]));
     }
     return 0;
 }

@@ -4,10 +4,10 @@
 #include <QtEndian>
 #include <cstring>
 
-namespace metafile::detail {
+namespace bytes {
 
-// Little-endian reader over a byte range. Reading past the end yields zeros and clears ok(), so
-// a record handler can read everything it needs and check once at the end.
+// Little-endian reader over a byte range, for the file formats read here. Reading past the end
+// yields zeros and clears ok(), so a caller can read everything it needs and check once at the end.
 class ByteReader
 {
 public:
@@ -56,6 +56,8 @@ public:
     qint16 i16() { return read<qint16>(); }
     quint32 u32() { return read<quint32>(); }
     qint32 i32() { return read<qint32>(); }
+    // The odd big-endian field (JPEG's markers).
+    quint16 u16be() { return qbswap(u16()); }
     float f32()
     {
         const quint32 bits = u32();
@@ -78,4 +80,4 @@ private:
     bool m_ok = true;
 };
 
-} // namespace metafile::detail
+} // namespace bytes
