@@ -32,130 +32,126 @@ class TestPlatform : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void qtPlatform_data();
-    void qtPlatform();
-    void makerLibrary_data();
-    void makerLibrary();
-};
-
-void TestPlatform::qtPlatform_data()
-{
-    QTest::addColumn<QString>("wayland");
-    QTest::addColumn<QString>("userChoice");
-    QTest::addColumn<QString>("x11");
-    QTest::addColumn<bool>("xcbPlugin");
-    QTest::addColumn<QString>("expected");
-    const QString none, wl = QStringLiteral("wayland-0"), x = QStringLiteral(":0");
-    QTest::newRow("Wayland session with XWayland") << wl << none << x << true << "xcb";
-    QTest::newRow("X11 session: Qt decides") << none << none << x << true << none;
-    QTest::newRow("the user's choice") << wl << QStringLiteral("wayland") << x << true << none;
-    QTest::newRow("no XWayland") << wl << none << none << true << none;
-    QTest::newRow("no xcb plugin") << wl << none << x << false << none;
-}
-
-void TestPlatform::qtPlatform()
-{
-    QFETCH(QString, wayland);
-    QFETCH(QString, userChoice);
-    QFETCH(QString, x11);
-    QFETCH(bool, xcbPlugin);
-    QFETCH(QString, expected);
-    QCOMPARE(platform::preferredQtPlatform(wayland, userChoice, x11, xcbPlugin), expected);
-}
-
-void TestPlatform::makerLibrary_data()
-{
-    QTest::addColumn<QString>("library"); // copied as the maker's library; empty: none
-    QTest::addColumn<QString>("where");   // "bin", "private" (as installed), "both"; "cwd":
-                                          // only in the working folder, and no program folder
-    QTest::addColumn<bool>("readme");     // a README beside the executable
-    // Installed: the settings go to the configuration folder. The layout lies under a scratch
-    // prefix, so it has to hold for any prefix.
-    QTest::addColumn<bool>("installed");
-    QTest::addColumn<QString>("answer"); // "file:" and the document; else words of the error
-    const QString real = realLibrary();
-    const QString name = platform::VLM3ResLibrary::fileName();
-    // "@" stands for the program's folder, "%" for the installed documents.
-    QTest::newRow("installed") << real << "private" << false << true << "file:%/README.md";
-    // Without a README beside it, a build folder's library names the source tree's.
-    QTest::newRow("build folder") << real << "bin" << false << false
-                                  << "file:" RORUMO_TEST_SOURCE_README;
-    QTest::newRow("copied folder with its README")
-        << real << "bin" << true << false << "file:@/README.md";
-    QTest::newRow("copied over an installed one")
-        << real << "both" << true << false << "file:@/README.md";
-    QTest::newRow("absent") << ""
-                            << "bin" << false << false << "@/" + name;
-    QTest::newRow("without RakutoHpURL") << QStringLiteral(RORUMO_TEST_VLM3RES_NOFUNCTION) << "bin"
-                                         << false << false << "RakutoHpURL";
-    QTest::newRow("only in the working folder") << real << "cwd" << false << false << name;
-}
-
-void TestPlatform::makerLibrary()
-{
-    QFETCH(QString, library);
-    QFETCH(QString, where);
-    QFETCH(bool, readme);
-    QFETCH(bool, installed);
-    QFETCH(QString, answer);
-
-    // Characters that mean something in an address must not cut the folder's name short.
-    QTemporaryDir root(QDir::tempPath() + QStringLiteral("/rorumo #?%-XXXXXX"));
-    QTemporaryDir working;
-    QVERIFY(root.isValid() && working.isValid());
-    const auto under = [&root](const char *folder) {
-        return QDir::cleanPath(root.path() + '/' + QLatin1String(folder));
-    };
-    const QString bin = under(RORUMO_TEST_BINDIR), docs = under(RORUMO_TEST_DOCDIR);
-    const QString name = platform::VLM3ResLibrary::fileName();
-    // Copies, not links: each one loads as a library of its own.
-    for (const auto &[wanted, folder] :
-         {std::pair{where == "bin" || where == "both", bin},
-          {where == "private" || where == "both", under(RORUMO_TEST_PRIVATE_LIBDIR)},
-          {where == "cwd", working.path()}})
-        QVERIFY(QDir().mkpath(folder) &&
-                (!wanted || library.isEmpty() || QFile::copy(library, folder + '/' + name)));
-    for (const auto &[wanted, folder] : {std::pair{readme, bin}, {installed, docs}})
-        QVERIFY(!wanted || putReadme(folder));
-    QCOMPARE(platform::isInstalledProgram(bin), installed);
-
-    const QString before = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(working.path()));
-    platform::VLM3ResLibrary maker(where == "cwd" ? QString() : bin);
-    // Asked twice: the library answers the same each time.
-    const platform::MakerLibrary::Answer got[] = {maker.homepageAddress(), maker.homepageAddress()};
-    QDir::setCurrent(before);
-
-    const bool ok = answer.startsWith(QStringLiteral("file:"));
-    answer.replace(u'%', docs).replace(u'@', bin);
-    const bool configured = !QByteArray(RORUMO_TEST_HOMEPAGE).isEmpty();
-    for (const auto &a : got) {
-        QCOMPARE(a.ok, ok);
-        if (ok && configured)
-            QCOMPARE(a.address, QStringLiteral(RORUMO_TEST_HOMEPAGE));
-        else if (ok)
-            QCOMPARE(QDir::cleanPath(QUrl(a.address).toLocalFile()), answer.mid(5));
-        else
-            QVERIFY2(a.error.contains(answer), qPrintable(a.error));
+    void qtPlatform_data()
+    {
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<QString>("userChoice");
+        QTest::addColumn<QString>("x11");
+        QTest::addColumn<bool>("xcbPlugin");
+        QTest::addColumn<QString>("expected");
+        const QString none, wl = QStringLiteral("wayland-0"), x = QStringLiteral(":0");
+        QTest::newRow("Wayland session with XWayland") << wl << none << x << true << "xcb";
+        QTest::newRow("X11 session: Qt decides") << none << none << x << true << none;
+        QTest::newRow("the user's choice") << wl << QStringLiteral("wayland") << x << true << none;
+        QTest::newRow("no XWayland") << wl << none << none << true << none;
+        QTest::newRow("no xcb plugin") << wl << none << x << false << none;
     }
-    if (ok)
-        QCOMPARE(maker.loadedFile(),
-                 (where == "private" ? under(RORUMO_TEST_PRIVATE_LIBDIR) : bin) + '/' + name);
-    // An interrupted copy (loading one ends the program with SIGBUS) is refused; a library
-    // installed after a failure is found at the next ask.
-    if (library.isEmpty()) {
-        const QString file = bin + '/' + name;
-        for (const qint64 size : {QFileInfo(realLibrary()).size() / 2, qint64(40)}) {
-            QVERIFY(QFile::copy(realLibrary(), file) && QFile::resize(file, size));
-            const auto cut = maker.homepageAddress();
-            QVERIFY2(!cut.ok && cut.error.contains(QStringLiteral("incomplete")),
-                     qPrintable(cut.error));
-            QVERIFY(QFile::remove(file));
+
+    void qtPlatform()
+    {
+        QFETCH(QString, wayland);
+        QFETCH(QString, userChoice);
+        QFETCH(QString, x11);
+        QFETCH(bool, xcbPlugin);
+        QFETCH(QString, expected);
+        QCOMPARE(platform::preferredQtPlatform(wayland, userChoice, x11, xcbPlugin), expected);
+    }
+
+    void makerLibrary_data()
+    {
+        QTest::addColumn<QString>("library"); // copied as the maker's library; empty: none
+        QTest::addColumn<QString>("where");   // "bin", "private" (as installed), "both"; "cwd":
+                                              // only in the working folder, and no program folder
+        QTest::addColumn<bool>("readme");     // a README beside the executable
+        // Installed: the settings go to the configuration folder. The layout lies under a scratch
+        // prefix, so it has to hold for any prefix.
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("answer"); // "file:" and the document; else words of the error
+        const QString real = realLibrary();
+        const QString name = platform::VLM3ResLibrary::fileName();
+        // "@" stands for the program's folder, "%" for the installed documents.
+        QTest::newRow("installed") << real << "private" << false << true << "file:%/README.md";
+        // Without a README beside it, a build folder's library names the source tree's.
+        QTest::newRow("build folder")
+            << real << "bin" << false << false << "file:" RORUMO_TEST_SOURCE_README;
+        QTest::newRow("copied folder with its README")
+            << real << "bin" << true << false << "file:@/README.md";
+        QTest::newRow("copied over an installed one")
+            << real << "both" << true << false << "file:@/README.md";
+        QTest::newRow("absent") << ""
+                                << "bin" << false << false << "@/" + name;
+        QTest::newRow("without RakutoHpURL") << QStringLiteral(RORUMO_TEST_VLM3RES_NOFUNCTION)
+                                             << "bin" << false << false << "RakutoHpURL";
+        QTest::newRow("only in the working folder") << real << "cwd" << false << false << name;
+    }
+
+    void makerLibrary()
+    {
+        QFETCH(QString, library);
+        QFETCH(QString, where);
+        QFETCH(bool, readme);
+        QFETCH(bool, installed);
+        QFETCH(QString, answer);
+
+        // Characters that mean something in an address must not cut the folder's name short.
+        QTemporaryDir root(QDir::tempPath() + QStringLiteral("/rorumo #?%-XXXXXX"));
+        QTemporaryDir working;
+        QVERIFY(root.isValid() && working.isValid());
+        const auto under = [&root](const char *folder) {
+            return QDir::cleanPath(root.path() + '/' + QLatin1String(folder));
+        };
+        const QString bin = under(RORUMO_TEST_BINDIR), docs = under(RORUMO_TEST_DOCDIR);
+        const QString name = platform::VLM3ResLibrary::fileName();
+        // Copies, not links: each one loads as a library of its own.
+        for (const auto &[wanted, folder] :
+             {std::pair{where == "bin" || where == "both", bin},
+              {where == "private" || where == "both", under(RORUMO_TEST_PRIVATE_LIBDIR)},
+              {where == "cwd", working.path()}})
+            QVERIFY(QDir().mkpath(folder) &&
+                    (!wanted || library.isEmpty() || QFile::copy(library, folder + '/' + name)));
+        for (const auto &[wanted, folder] : {std::pair{readme, bin}, {installed, docs}})
+            QVERIFY(!wanted || putReadme(folder));
+        QCOMPARE(platform::isInstalledProgram(bin), installed);
+
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(working.path()));
+        platform::VLM3ResLibrary maker(where == "cwd" ? QString() : bin);
+        // Asked twice: the library answers the same each time.
+        const platform::MakerLibrary::Answer got[] = {maker.homepageAddress(),
+                                                      maker.homepageAddress()};
+        QDir::setCurrent(before);
+
+        const bool ok = answer.startsWith(QStringLiteral("file:"));
+        answer.replace(u'%', docs).replace(u'@', bin);
+        const bool configured = !QByteArray(RORUMO_TEST_HOMEPAGE).isEmpty();
+        for (const auto &a : got) {
+            QCOMPARE(a.ok, ok);
+            if (ok && configured)
+                QCOMPARE(a.address, QStringLiteral(RORUMO_TEST_HOMEPAGE));
+            else if (ok)
+                QCOMPARE(QDir::cleanPath(QUrl(a.address).toLocalFile()), answer.mid(5));
+            else
+                QVERIFY2(a.error.contains(answer), qPrintable(a.error));
         }
-        QVERIFY(QFile::copy(realLibrary(), file));
-        QVERIFY(maker.homepageAddress().ok);
+        if (ok)
+            QCOMPARE(maker.loadedFile(),
+                     (where == "private" ? under(RORUMO_TEST_PRIVATE_LIBDIR) : bin) + '/' + name);
+        // An interrupted copy (loading one ends the program with SIGBUS) is refused; a library
+        // installed after a failure is found at the next ask.
+        if (library.isEmpty()) {
+            const QString file = bin + '/' + name;
+            for (const qint64 size : {QFileInfo(realLibrary()).size() / 2, qint64(40)}) {
+                QVERIFY(QFile::copy(realLibrary(), file) && QFile::resize(file, size));
+                const auto cut = maker.homepageAddress();
+                QVERIFY2(!cut.ok && cut.error.contains(QStringLiteral("incomplete")),
+                         qPrintable(cut.error));
+                QVERIFY(QFile::remove(file));
+            }
+            QVERIFY(QFile::copy(realLibrary(), file));
+            QVERIFY(maker.homepageAddress().ok);
+        }
     }
-}
+};
 
 QTEST_GUILESS_MAIN(TestPlatform)
 #include "test_platform.moc"

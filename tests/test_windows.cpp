@@ -31,109 +31,107 @@ class TestWindows : public QObject
 
 private Q_SLOTS:
     void init() { Module2::reset(); }
-    void modelLineAndClosing();
-    void fixedCaptionsFitTheirControls();
-    void linkReportsFailureAndAsksAgain();
-    void everyReachableControlHasAName();
+    void modelLineAndClosing()
+    {
+        const QString model = QStringLiteral("型番・製造番号：");
+        FakeServices fakes(QStringLiteral("/opt/rorumo/ロルモ.v2.exe"));
+        Form1 form(fakes.services);
+        QCOMPARE(form.showVersion().Label1[1]->text(),
+                 model + "ロルモ.v2"); // only the last extension
+        // The version line as the maker spells it.
+        QCOMPARE(form.showVersion().Label2->text(), "Varsion　1.0.0");
+
+        // Through the panel's routine, modal: Escape leaves it open, Enter on OK closes it.
+        QPointer<frmShowVersion> first;
+        bool stayedOpen = false;
+        QTimer::singleShot(0, this, [&] {
+            first = &form.showVersion();
+            QTest::keyClick(first, Qt::Key_Escape);
+            stayedOpen = first->isVisible();
+            QTest::keyClick(first->Command1, Qt::Key_Return);
+            if (first && first->isVisible())
+                first->done(0); // do not hang when OK fails; the check below reports it
+        });
+        form.MnuHelpVer_Click();
+        QVERIFY(stayedOpen);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(first.isNull());
+    }
+
+    // A caption wider than its fixed-size control is cut off on the screen.
+    void fixedCaptionsFitTheirControls()
+    {
+        FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
+        Form1 form(fakes.services);
+        frmShowVersion &about = form.showVersion();
+        QList<QWidget *> controls = {about.Label1[0],       about.Label2,         about.Label3[0],
+                                     about.Label3[1],       about.Label5,         about.Command1,
+                                     form.panel().Command1, form.panel().Command3};
+        for (QPushButton *key : form.panel().Command2)
+            controls.append(key);
+        for (QWidget *control : controls) {
+            const auto *label = qobject_cast<QLabel *>(control);
+            const auto *button = qobject_cast<QPushButton *>(control);
+            const QString text = label ? label->text() : button->text();
+            // Buttons keep a few pixels each side for their bevel.
+            const int room = label ? label->contentsRect().width() : button->width() - 6;
+            QVERIFY2(control->fontMetrics().horizontalAdvance(text) <= room, qPrintable(text));
+        }
+        // The keypad's C and 設定 in the panel's default face, as its other captions; not the
+        // digits'.
+        for (const std::size_t key : {10, 11})
+            QCOMPARE(form.panel().Command2[key]->font(), form.panel().Command3->font());
+    }
+
+    void linkReportsFailureAndAsksAgain()
+    {
+        FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
+        Form1 form(fakes.services);
+        frmShowVersion &dialog = form.showVersion();
+        dialog.show();
+        const QString description = QStringLiteral("Cannot load library libVLM3Res.so");
+        fakes.maker->answer = {false, {}, description};
+        QTest::mouseClick(dialog.Label5, Qt::LeftButton);
+        QTest::mouseClick(dialog.Label5, Qt::LeftButton);
+        QCOMPARE(fakes.maker->calls, 2);
+        QCOMPARE(fakes.dialogs->messages.size(), std::size_t(2));
+        const FakeDialogs::Message &message = fakes.dialogs->messages.back();
+        QCOMPARE(message.title, QStringLiteral("Rakhpurl.dllのエラー"));
+        QCOMPARE(message.text,
+                 description + "\r\n\r\n 上記内容をラクトHP関係者まで報告してください。");
+        QCOMPARE(message.icon, platform::MessageIcon::Critical);
+        QVERIFY(fakes.shell->opened.isEmpty() && dialog.isVisible());
+
+        // Each click asks again and opens what the library answers then.
+        fakes.maker->answer = {true, QStringLiteral("https://example.org/a"), {}};
+        QTest::mouseClick(dialog.Label5, Qt::LeftButton);
+        fakes.maker->answer.address = QStringLiteral("file:///b");
+        QTest::mouseClick(dialog.Label5, Qt::LeftButton);
+        QCOMPARE(fakes.shell->opened, QStringList({"https://example.org/a", "file:///b"}));
+        QCOMPARE(fakes.dialogs->messages.size(), std::size_t(2));
+        QVERIFY(dialog.isVisible());
+    }
+
+    // The toggles show only pictures and the keypad's display is a bare label: each needs a name a
+    // screen reader can say, and the toggles are buttons it can press.
+    void everyReachableControlHasAName()
+    {
+        FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
+        Form1 form(fakes.services);
+        QAccessibleInterface *toggle = QAccessible::queryAccessibleInterface(form.panel().Check1);
+        QVERIFY(toggle->actionInterface() && toggle->state().checkable);
+        QVERIFY(!accessibleName(form.panel().Label1).isEmpty());
+        QVERIFY(!accessibleName(form.showVersion().Label5).isEmpty());
+        QVERIFY(!accessibleName(form.showVersion().Image1).isEmpty());
+        for (QWidget *window : std::initializer_list<QWidget *>{&form.panel(), &form.browseDir(),
+                                                                &form.showVersion()}) {
+            const auto widgets = window->findChildren<QWidget *>();
+            for (QWidget *widget : widgets)
+                if (widget->isVisibleTo(window) && widget->focusPolicy() != Qt::NoFocus)
+                    QVERIFY2(!accessibleName(widget).isEmpty(), widget->metaObject()->className());
+        }
+    }
 };
-
-void TestWindows::modelLineAndClosing()
-{
-    const QString model = QStringLiteral("型番・製造番号：");
-    FakeServices fakes(QStringLiteral("/opt/rorumo/ロルモ.v2.exe"));
-    Form1 form(fakes.services);
-    QCOMPARE(form.showVersion().Label1[1]->text(), model + "ロルモ.v2"); // only the last extension
-    // The version line as the maker spells it.
-    QCOMPARE(form.showVersion().Label2->text(), "Varsion　1.0.0");
-
-    // Through the panel's routine, modal: Escape leaves it open, Enter on OK closes it.
-    QPointer<frmShowVersion> first;
-    bool stayedOpen = false;
-    QTimer::singleShot(0, this, [&] {
-        first = &form.showVersion();
-        QTest::keyClick(first, Qt::Key_Escape);
-        stayedOpen = first->isVisible();
-        QTest::keyClick(first->Command1, Qt::Key_Return);
-        if (first && first->isVisible())
-            first->done(0); // do not hang when OK fails; the check below reports it
-    });
-    form.MnuHelpVer_Click();
-    QVERIFY(stayedOpen);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(first.isNull());
-}
-
-// A caption wider than its fixed-size control is cut off on the screen.
-void TestWindows::fixedCaptionsFitTheirControls()
-{
-    FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
-    Form1 form(fakes.services);
-    frmShowVersion &about = form.showVersion();
-    QList<QWidget *> controls = {about.Label1[0],       about.Label2,         about.Label3[0],
-                                 about.Label3[1],       about.Label5,         about.Command1,
-                                 form.panel().Command1, form.panel().Command3};
-    for (QPushButton *key : form.panel().Command2)
-        controls.append(key);
-    for (QWidget *control : controls) {
-        const auto *label = qobject_cast<QLabel *>(control);
-        const auto *button = qobject_cast<QPushButton *>(control);
-        const QString text = label ? label->text() : button->text();
-        // Buttons keep a few pixels each side for their bevel.
-        const int room = label ? label->contentsRect().width() : button->width() - 6;
-        QVERIFY2(control->fontMetrics().horizontalAdvance(text) <= room, qPrintable(text));
-    }
-    // The keypad's C and 設定 in the panel's default face, as its other captions; not the digits'.
-    for (const std::size_t key : {10, 11})
-        QCOMPARE(form.panel().Command2[key]->font(), form.panel().Command3->font());
-}
-
-void TestWindows::linkReportsFailureAndAsksAgain()
-{
-    FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
-    Form1 form(fakes.services);
-    frmShowVersion &dialog = form.showVersion();
-    dialog.show();
-    const QString description = QStringLiteral("Cannot load library libVLM3Res.so");
-    fakes.maker->answer = {false, {}, description};
-    QTest::mouseClick(dialog.Label5, Qt::LeftButton);
-    QTest::mouseClick(dialog.Label5, Qt::LeftButton);
-    QCOMPARE(fakes.maker->calls, 2);
-    QCOMPARE(fakes.dialogs->messages.size(), std::size_t(2));
-    const FakeDialogs::Message &message = fakes.dialogs->messages.back();
-    QCOMPARE(message.title, QStringLiteral("Rakhpurl.dllのエラー"));
-    QCOMPARE(message.text, description + "\r\n\r\n 上記内容をラクトHP関係者まで報告してください。");
-    QCOMPARE(message.icon, platform::MessageIcon::Critical);
-    QVERIFY(fakes.shell->opened.isEmpty() && dialog.isVisible());
-
-    // Each click asks again and opens what the library answers then.
-    fakes.maker->answer = {true, QStringLiteral("https://example.org/a"), {}};
-    QTest::mouseClick(dialog.Label5, Qt::LeftButton);
-    fakes.maker->answer.address = QStringLiteral("file:///b");
-    QTest::mouseClick(dialog.Label5, Qt::LeftButton);
-    QCOMPARE(fakes.shell->opened, QStringList({"https://example.org/a", "file:///b"}));
-    QCOMPARE(fakes.dialogs->messages.size(), std::size_t(2));
-    QVERIFY(dialog.isVisible());
-}
-
-// The toggles show only pictures and the keypad's display is a bare label: each needs a name a
-// screen reader can say, and the toggles are buttons it can press.
-void TestWindows::everyReachableControlHasAName()
-{
-    FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
-    Form1 form(fakes.services);
-    QAccessibleInterface *toggle = QAccessible::queryAccessibleInterface(form.panel().Check1);
-    QVERIFY(toggle->actionInterface() && toggle->state().checkable);
-    QVERIFY(!accessibleName(form.panel().Label1).isEmpty());
-    QVERIFY(!accessibleName(form.showVersion().Label5).isEmpty());
-    QVERIFY(!accessibleName(form.showVersion().Image1).isEmpty());
-    for (QWidget *window :
-         std::initializer_list<QWidget *>{&form.panel(), &form.browseDir(), &form.showVersion()}) {
-        const auto widgets = window->findChildren<QWidget *>();
-        for (QWidget *widget : widgets)
-            if (widget->isVisibleTo(window) && widget->focusPolicy() != Qt::NoFocus)
-                QVERIFY2(!accessibleName(widget).isEmpty(), widget->metaObject()->className());
-    }
-}
 
 QTEST_MAIN(TestWindows)
 #include "test_windows.moc"
