@@ -30,7 +30,11 @@ for fuzzer in fuzz_settings_reader fuzz_metafile; do
     fi
 done
 [ -x build-fuzz/tests/fuzz/fuzz_settings_reader ] &&
-    sh tests/fuzz/run_fuzz.sh build-fuzz/tests/fuzz/fuzz_settings_reader 20
-[ -x build-fuzz/tests/metafile/fuzz_metafile ] &&
-    sh tests/metafile/run_fuzz.sh build-fuzz/tests/metafile/fuzz_metafile 30
+    sh tests/fuzz/run_fuzz.sh build-fuzz/tests/fuzz/fuzz_settings_reader 20 4096 tests/fuzz/seeds/*
+# The metafiles start from the fixtures and seeds/ (small files of the records real-world pictures
+# use: raster operations, symbol fonts, EMF+). No leak checks: Qt's font database keeps fontconfig
+# patterns for the life of the process, which LeakSanitizer reports as leaks.
+[ -x build-fuzz/tests/metafile/fuzz_metafile ] && ASAN_OPTIONS=detect_leaks=0 \
+    sh tests/fuzz/run_fuzz.sh build-fuzz/tests/metafile/fuzz_metafile 30 65536 \
+    tests/metafile/fixtures/*.wmf tests/metafile/fixtures/*.emf tests/metafile/seeds/*
 echo "All tests passed."

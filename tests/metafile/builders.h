@@ -9,31 +9,41 @@
 
 namespace testing {
 
-template<typename T> void put(QByteArray &out, qint64 v)
-{
-    char b[sizeof(T)];
-    qToLittleEndian<T>(T(v), b);
-    out.append(b, sizeof(T));
-}
-inline void put16(QByteArray &out, int v)
-{
-    put<quint16>(out, v);
-}
+// The record types the tests write.
+constexpr quint32 EmrPolyline = 4, EmrSetWindowExtEx = 9, EmrSetWindowOrgEx = 10,
+                  EmrSetViewportExtEx = 11, EmrSetMapMode = 17, EmrSetBkMode = 18,
+                  EmrSetPolyFillMode = 19, EmrSetRop2 = 20, EmrOffsetClipRgn = 26,
+                  EmrExcludeClipRect = 29, EmrIntersectClipRect = 30, EmrSaveDc = 33,
+                  EmrRestoreDc = 34, EmrSetWorldTransform = 35, EmrModifyWorldTransform = 36,
+                  EmrSelectObject = 37, EmrCreatePen = 38, EmrCreateBrushIndirect = 39,
+                  EmrRectangle = 43, EmrComment = 70, EmrExtSelectClipRgn = 75, EmrBitBlt = 76,
+                  EmrStretchDiBits = 81, EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84,
+                  EmrPolygon16 = 86, EmrPolyPolygon16 = 91, EmrCreateDibPatternBrushPt = 94;
+constexpr quint16 MetaSaveDc = 0x001E, MetaSetBkMode = 0x0102, MetaSetTextAlign = 0x012E,
+                  MetaSelectObject = 0x012D, MetaSetTextColor = 0x0209, MetaSetWindowOrg = 0x020B,
+                  MetaSetWindowExt = 0x020C, MetaCreatePenIndirect = 0x02FA,
+                  MetaCreateFontIndirect = 0x02FB, MetaCreateBrushIndirect = 0x02FC,
+                  MetaPolygon = 0x0324, MetaRectangle = 0x041B, MetaExtTextOut = 0x0A32,
+                  MetaStretchDib = 0x0F43;
 
-inline QByteArray words(std::initializer_list<int> values)
+// `values` as little-endian numbers of type T.
+template<typename T> QByteArray little(std::initializer_list<qint64> values)
 {
     QByteArray out;
-    for (int v : values)
-        put<quint16>(out, v);
+    for (qint64 v : values) {
+        char b[sizeof(T)];
+        qToLittleEndian<T>(T(v), b);
+        out.append(b, sizeof(T));
+    }
     return out;
 }
-
+inline QByteArray words(std::initializer_list<qint64> values)
+{
+    return little<quint16>(values);
+}
 inline QByteArray dwords(std::initializer_list<qint64> values)
 {
-    QByteArray out;
-    for (qint64 v : values)
-        put<quint32>(out, v);
-    return out;
+    return little<quint32>(values);
 }
 
 inline quint32 rgb(int r, int g, int b)
@@ -56,7 +66,7 @@ public:
         m_records += dwords({3 + params.size() / 2}) + words({function}) + params;
         return *this;
     }
-    WmfBuilder &record(quint16 function, std::initializer_list<int> params)
+    WmfBuilder &record(quint16 function, std::initializer_list<qint64> params)
     {
         return record(function, words(params));
     }
@@ -72,7 +82,7 @@ public:
             quint16 sum = 0;
             for (int i = 0; i < 10; ++i)
                 sum ^= qFromLittleEndian<quint16>(out.constData() + 2 * i);
-            put16(out, sum);
+            out += words({sum});
         }
         const QByteArray records = m_records + dwords({3}) + words({0});
         return out + words({1, 9, 0x300}) + dwords({9 + records.size() / 2}) + words({8}) +
@@ -84,7 +94,6 @@ private:
     int m_inch;
     QByteArray m_records;
 };
-
 // An enhanced metafile over a 96 dpi reference device whose frame covers `pixels`.
 class EmfBuilder
 {
@@ -121,19 +130,10 @@ private:
     int m_count = 0;
 };
 
-// An EMF comment (its payload) holding EMF+ records, each given as type, flags and data.
-struct EmfPlusRecord
+// An EMF+ record, as EMF comments carry them.
+inline QByteArray emfPlus(int type, int flags, const QByteArray &data)
 {
-    quint16 type;
-    quint16 flags;
-    QByteArray data;
-};
-inline QByteArray emfPlusComment(std::initializer_list<EmfPlusRecord> records)
-{
-    QByteArray body = dwords({0x2B464D45});
-    for (const auto &[type, flags, data] : records)
-        body += words({type, flags}) + dwords({12 + data.size(), data.size()}) + data;
-    return dwords({body.size()}) + body;
+    return words({type, flags}) + dwords({12 + data.size(), data.size()}) + data;
 }
 
 } // namespace testing

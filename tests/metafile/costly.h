@@ -10,25 +10,21 @@
 #include <QImageWriter>
 #include <cmath>
 #include <numbers>
-#include <utility>
 #include <vector>
 
 namespace testing::costly {
 
-constexpr quint32 EmrPolyline = 4, EmrCreatePen = 38, EmrSelectObject = 37, EmrStretchDiBits = 81,
-                  EmrPolygon16 = 86, EmrPolyPolygon16 = 91, EmrCreateDibPatternBrushPt = 94;
-constexpr quint16 MetaSaveDc = 0x001E;
 constexpr int kSide = 1000; // pixels of every picture here
 
-// `count` corners going round a circle by nearly half a turn each: every edge crosses the
-// picture and nearly all others.
-inline QList<QPoint> star(int count, int turnOffset = 0)
+// `count` corners going round a circle by nearly half a turn each, as 16-bit points: every edge
+// crosses the picture and nearly all others.
+inline QByteArray star(int count, int turnOffset = 0)
 {
-    QList<QPoint> points;
+    QByteArray points;
     for (int i = 0; i < count; ++i) {
         const double a = (i * 0.499 + turnOffset * 0.01) * 2 * std::numbers::pi;
-        points.append(QPoint(int(kSide / 2 + kSide * 0.49 * std::cos(a)),
-                             int(kSide / 2 + kSide * 0.49 * std::sin(a))));
+        points += words({int(kSide / 2 + kSide * 0.49 * std::cos(a)),
+                         int(kSide / 2 + kSide * 0.49 * std::sin(a))});
     }
     return points;
 }
@@ -38,71 +34,22 @@ inline QByteArray bounds()
     return dwords({0, 0, kSide - 1, kSide - 1});
 }
 
-inline QByteArray points16(const QList<QPoint> &points)
-{
-    QByteArray out;
-    for (QPoint p : points)
-        out += words({p.x(), p.y()});
-    return out;
-}
-
 inline QByteArray selfCrossingPolygon()
 {
     return EmfBuilder({kSide, kSide})
-        .record(EmrPolygon16, bounds() + dwords({4000}) + points16(star(4000)))
+        .record(EmrPolygon16, bounds() + dwords({4000}) + star(4000))
         .finish();
 }
 
-inline QByteArray fivePolygons()
+// 20 records of `type`, each its `params(i)` and an 8192 x 4096 run-length bitmap of one colour
+// whose pixels end at once: a few bytes that decode to 128 MiB.
+inline QByteArray twentyHugeBitmaps(quint32 type, QByteArray (*params)(int))
 {
-    constexpr int kEach = 16000, kPolygons = 5;
-    QByteArray params = bounds() + dwords({kPolygons, kEach * kPolygons});
-    for (int i = 0; i < kPolygons; ++i)
-        params += dwords({kEach});
-    for (int i = 0; i < kPolygons; ++i)
-        params += points16(star(kEach, i));
-    return EmfBuilder({kSide, kSide}).record(EmrPolyPolygon16, params).finish();
-}
-
-// A 200-pixel pen zig-zagging across the picture.
-inline QByteArray widePolyline()
-{
-    constexpr int kPoints = 16000;
-    QByteArray params = bounds() + dwords({kPoints});
-    for (int i = 0; i < kPoints; ++i)
-        params += dwords({(i * 37) % kSide, (i % 2) * (kSide - 1)});
-    return EmfBuilder({kSide, kSide})
-        .record(EmrCreatePen, {1, 0, 200, 0, rgb(0, 0, 255)})
-        .record(EmrSelectObject, {1})
-        .record(EmrPolyline, params)
-        .finish();
-}
-
-// An 8192 x 4096 run-length bitmap of one colour whose pixels end at once: a few bytes that
-// decode to 128 MiB.
-inline QByteArray hugeRleDib()
-{
-    return dwords({40, 8192, 4096}) + words({1, 8}) + dwords({1, 2, 0, 0, 1, 0}) +
-           dwords({rgb(0, 128, 0)}) + words({0x0100});
-}
-
-inline QByteArray patternBrushes()
-{
+    const QByteArray dib = dwords({40, 8192, 4096}) + words({1, 8}) +
+                           dwords({1, 2, 0, 0, 1, 0, rgb(0, 128, 0)}) + words({0x0100});
     EmfBuilder emf({kSide, kSide});
-    const QByteArray dib = hugeRleDib();
     for (int i = 0; i < 20; ++i)
-        emf.record(EmrCreateDibPatternBrushPt, dwords({1 + i, 0, 32, 44, 76, 2}) + dib);
-    return emf.finish();
-}
-
-inline QByteArray stretchesToOnePixel()
-{
-    EmfBuilder emf({kSide, kSide});
-    const QByteArray dib = hugeRleDib();
-    for (int i = 0; i < 20; ++i)
-        emf.record(EmrStretchDiBits,
-                   bounds() +
-                       dwords({i, i, 0, 0, 8192, 4096, 80, 44, 124, 2, 0, 0x00CC0020, 1, 1}) + dib);
+        emf.record(type, params(i) + dib);
     return emf.finish();
 }
 
@@ -142,10 +89,42 @@ inline const std::vector<Costly> &all()
 {
     static const std::vector<Costly> list = {
         {"self-crossing polygon, 4000 points", "polygon.emf", selfCrossingPolygon},
-        {"five polygons of 16000 points", "polygons.emf", fivePolygons},
-        {"wide polyline, 16000 points", "polyline.emf", widePolyline},
-        {"20 pattern brushes of a huge RLE bitmap", "brushes.emf", patternBrushes},
-        {"20 stretches of a huge RLE bitmap to 1 px", "stretches.emf", stretchesToOnePixel},
+        {"five polygons of 16000 points", "polygons.emf",
+         [] {
+             constexpr int kEach = 16000, kPolygons = 5;
+             QByteArray params = bounds() + dwords({kPolygons, kEach * kPolygons});
+             for (int i = 0; i < kPolygons; ++i)
+                 params += dwords({kEach});
+             for (int i = 0; i < kPolygons; ++i)
+                 params += star(kEach, i);
+             return EmfBuilder({kSide, kSide}).record(EmrPolyPolygon16, params).finish();
+         }},
+        // A 200-pixel pen zig-zagging across the picture.
+        {"wide polyline, 16000 points", "polyline.emf",
+         [] {
+             constexpr int kPoints = 16000;
+             QByteArray params = bounds() + dwords({kPoints});
+             for (int i = 0; i < kPoints; ++i)
+                 params += dwords({(i * 37) % kSide, (i % 2) * (kSide - 1)});
+             return EmfBuilder({kSide, kSide})
+                 .record(EmrCreatePen, {1, 0, 200, 0, rgb(0, 0, 255)})
+                 .record(EmrSelectObject, {1})
+                 .record(EmrPolyline, params)
+                 .finish();
+         }},
+        {"20 pattern brushes of a huge RLE bitmap", "brushes.emf",
+         [] {
+             return twentyHugeBitmaps(EmrCreateDibPatternBrushPt, [](int i) {
+                 return dwords({1 + i, 0, 32, 44, 76, 2});
+             });
+         }},
+        {"20 stretches of a huge RLE bitmap to 1 px", "stretches.emf",
+         [] {
+             return twentyHugeBitmaps(EmrStretchDiBits, [](int i) {
+                 return bounds() +
+                        dwords({i, i, 0, 0, 8192, 4096, 80, 44, 124, 2, 0, 0x00CC0020, 1, 1});
+             });
+         }},
         {"1,000,000 SaveDC", "savedc.wmf", millionSaveDc},
         {"4000x4000 JPEG, 10000 copies of a scan", "scans.jpg",
          [] { return repeatedScans(4000, 10000); }},

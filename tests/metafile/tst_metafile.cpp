@@ -1,10 +1,14 @@
-// Hand-built WMF and EMF pictures checked pixel by pixel.
+// Hand-built WMF and EMF pictures checked pixel by pixel; LibreOffice's and Inkscape's metafiles
+// compared with LibreOffice's rendering of each (fixtures/*.png, by fixtures/make_fixtures.sh).
 #include "builders.h"
 #include "costly.h"
 #include "metafile/metafile.h"
 #include "metafile/symbolfont.h"
 #include "metafile/text.h"
 
+#include <QDir>
+#include <QPainter>
+#include <QStringEncoder>
 #include <QTest>
 #include <bit>
 
@@ -13,24 +17,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr quint32 EmrSetWindowExtEx = 9, EmrSetWindowOrgEx = 10, EmrSetViewportExtEx = 11,
-                  EmrSetMapMode = 17, EmrSetBkMode = 18, EmrSetPolyFillMode = 19,
-                  EmrOffsetClipRgn = 26, EmrExcludeClipRect = 29, EmrIntersectClipRect = 30,
-                  EmrSaveDc = 33, EmrRestoreDc = 34, EmrSetWorldTransform = 35,
-                  EmrModifyWorldTransform = 36, EmrSelectObject = 37, EmrCreateBrushIndirect = 39,
-                  EmrRectangle = 43, EmrExtSelectClipRgn = 75, EmrStretchDiBits = 81,
-                  EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84, EmrPolygon16 = 86,
-                  EmrPolyPolygon16 = 91, EmrSetRop2 = 20, EmrBitBlt = 76, EmrComment = 70;
 constexpr qint64 kNullPen = 0x80000008;
-constexpr quint16 MetaSetBkMode = 0x0102, MetaSetTextAlign = 0x012E, MetaSelectObject = 0x012D,
-                  MetaSetTextColor = 0x0209, MetaSetWindowOrg = 0x020B, MetaSetWindowExt = 0x020C,
-                  MetaCreatePenIndirect = 0x02FA, MetaCreateFontIndirect = 0x02FB,
-                  MetaCreateBrushIndirect = 0x02FC, MetaPolygon = 0x0324, MetaRectangle = 0x041B,
-                  MetaExtTextOut = 0x0A32, MetaStretchDib = 0x0F43;
-
 const quint32 kRed = rgb(255, 0, 0), kGreen = rgb(0, 255, 0), kBlue = rgb(0, 0, 255);
 const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255),
            white = qRgb(255, 255, 255), none = 0;
+const QString kFixtures = QStringLiteral(RORUMO_METAFILE_FIXTURES) + u'/';
 
 using Record = std::pair<quint32, QByteArray>;
 using Records = QList<Record>;
@@ -44,11 +35,8 @@ const auto emfWith = [](quint32 type, const QByteArray &payload) {
     return EmfBuilder().record(type, payload).finish();
 };
 
-QByteArray xform(float m11, float m12, float m21, float m22, float dx, float dy)
-{
-    const auto f = [](float v) { return std::bit_cast<quint32>(v); };
-    return dwords({f(m11), f(m12), f(m21), f(m22), f(dx), f(dy)});
-}
+// Little-endian 32-bit floats, as in transforms (m11, m12, m21, m22, dx, dy) and EMF+ points.
+const auto floats = [](auto... v) { return dwords({std::bit_cast<quint32>(float(v))...}); };
 
 QByteArray patched(QByteArray data, int at, std::initializer_list<char> bytes)
 {
@@ -59,10 +47,7 @@ QByteArray patched(QByteArray data, int at, std::initializer_list<char> bytes)
 
 QByteArray utf16(const QString &s)
 {
-    QByteArray out;
-    for (QChar ch : s)
-        put16(out, ch.unicode());
-    return out;
+    return QStringEncoder(QStringEncoder::Utf16LE).encode(s);
 }
 
 // A 100x100 EMF: a solid red brush and the null pen selected, then `records`.
@@ -117,37 +102,19 @@ struct Dib
     QByteArray info, bits;
 };
 
-// A 2x2 bitmap: top row red, green; bottom row blue, white (1 bpp: red, blue / blue, red).
-Dib makeDib(int bpp, bool bitfields = false, bool topDown = false)
+// A 2x2 bitmap, top row red, green and bottom row blue, white (at 1 bit: red, blue and blue,
+// red): its header with the colour table or masks, and its rows as stored, in hex (the bottom
+// row first unless the height is negative).
+Dib makeDib(int bpp, const char *rows, int height = 2, int compression = 0)
 {
-    const QRgb colors[] = {red, green, blue, white};
-    const int used = bpp == 1 ? 2 : bpp <= 8 ? 4 : 0;
-    Dib d{dwords({40, 2, topDown ? -2 : 2}) + words({1, bpp}) +
-              dwords({bitfields ? 3 : 0, 0, 0, 0, used, 0}),
-          {}};
-    if (bitfields)
-        d.info += dwords({0xff0000, 0x00ff00, 0x0000ff});
-    for (int i = 0; i < used; ++i)
-        d.info += dwords({colors[bpp == 1 ? 2 * i : i] & 0xffffff});
-    for (int r : {0, 1}) {
-        const int a = 2 * (topDown ? r : 1 - r), b = a + 1; // colours of the row's two pixels
-        QByteArray line;
-        if (bpp == 1)
-            line += char(a == 0 ? 0x40 : 0x80); // red is 0, blue 1
-        else if (bpp == 4)
-            line += char((a << 4) | b);
-        else if (bpp == 8)
-            line.append(char(a)).append(char(b));
-        for (int i : {a, b}) {
-            const QRgb c = colors[i];
-            if (bpp == 16)
-                put16(line, ((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5) | (qBlue(c) >> 3));
-            else if (bpp >= 24)
-                line += dwords({c & 0xffffff}).first(bpp / 8);
-        }
-        d.bits += line.leftJustified((line.size() + 3) / 4 * 4, '\0');
-    }
-    return d;
+    const QByteArray colours = dwords({0xff0000, 0x00ff00, 0x0000ff, 0xffffff});
+    const QByteArray table = bpp == 1      ? dwords({0xff0000, 0x0000ff})
+                             : bpp <= 8    ? colours
+                             : compression ? colours.first(12)
+                                           : QByteArray();
+    return {dwords({40, 2, height}) + words({1, bpp}) +
+                dwords({compression, 0, 0, 0, bpp <= 8 ? table.size() / 4 : 0, 0}) + table,
+            QByteArray::fromHex(rows)};
 }
 
 // A StretchDIBits record filling the 100x100 picture with `d`.
@@ -159,6 +126,24 @@ QByteArray stretchDib(const Dib &d)
            d.info + d.bits;
 }
 
+// Mean absolute difference per channel (0..255), and the share of pixels where some channel
+// differs by more than 64, between `a` and the part of `b` at `offset`.
+std::pair<double, double> difference(const QImage &a, const QImage &b, QPoint offset)
+{
+    qint64 sum = 0, far = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), r = b.pixel(QPoint(x, y) + offset);
+            const int dr = std::abs(qRed(p) - qRed(r)), dg = std::abs(qGreen(p) - qGreen(r)),
+                      db = std::abs(qBlue(p) - qBlue(r));
+            sum += dr + dg + db;
+            far += std::max({dr, dg, db}) > 64;
+        }
+    }
+    const double pixels = double(a.width()) * a.height();
+    return {sum / (3.0 * pixels), far / pixels};
+}
+
 } // namespace
 
 class TestMetafile : public QObject
@@ -166,24 +151,6 @@ class TestMetafile : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void detect_data()
-    {
-        using F = metafile::Format;
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<F>("format");
-        // Files of each kind are detected all through the other tests.
-        QTest::newRow("empty") << QByteArray() << F::None;
-        QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n0000000000000000000000") << F::None;
-        QTest::newRow("emf no signature") << patched(EmfBuilder().finish(), 40, {'X'}) << F::None;
-        QTest::newRow("wmf header size 8") << patched(WmfBuilder().finish(), 2, {8}) << F::None;
-    }
-    void detect()
-    {
-        QFETCH(QByteArray, data);
-        QFETCH(metafile::Format, format);
-        QCOMPARE(metafile::detect(data), format);
-    }
-
     // Natural size, pixel ratio and the mapping of logical units to pixels.
     void placement_data()
     {
@@ -195,9 +162,9 @@ private Q_SLOTS:
         };
 
         // Every row puts a red rectangle on pixels (10,10)-(49,29). The window, when given, as
-        // origin and extent.
-        auto wmf = [](QRect box, int inch, QRect r, QPoint org = {}, QSize ext = {}) {
-            WmfBuilder b(box, inch);
+        // origin and extent; a plain WMF takes its size from it.
+        auto wmf = [](QRect box, QRect r, QPoint org = {}, QSize ext = {}) {
+            WmfBuilder b(box);
             if (ext != QSize())
                 b.record(MetaSetWindowOrg, {org.y(), org.x()})
                     .record(MetaSetWindowExt, {ext.height(), ext.width()});
@@ -210,11 +177,10 @@ private Q_SLOTS:
                 .finish();
         };
         const QSize wide(100, 50), square(100, 100);
-        row("wmf offset box", wmf({-200, 100, 100, 50}, 96, {-190, 110, 40, 20}), wide);
-        row("wmf plain, size from window", wmf({}, 96, {5, 5, 40, 20}, {-5, -5}, {100, 50}), wide);
-        row("wmf plain, upside down", wmf({}, 96, {10, 20, 40, 20}, {0, 50}, {100, -50}), wide);
+        row("wmf offset box", wmf({-200, 100, 100, 50}, {-190, 110, 40, 20}), wide);
+        row("wmf plain, upside down", wmf({}, {5, 20, 40, 20}, {-5, 50}, {100, -50}), wide);
         row("wmf square window on a wide box",
-            wmf({0, 0, 100, 50}, 96, {10, 20, 40, 40}, {}, {100, 100}), wide);
+            wmf({0, 0, 100, 50}, {10, 20, 40, 40}, {}, {100, 100}), wide);
 
         auto emf = [](Records mapping, std::initializer_list<qint64> r) {
             return redEmf(mapping << rec(EmrRectangle, r));
@@ -226,17 +192,18 @@ private Q_SLOTS:
         };
         row("MM_TEXT, pixel ratio 2", emf({}, {10, 10, 50, 30}), square, 2);
         row("MM_ANISOTROPIC, window origin",
-            emf(mode(8, {1000, 1000}, {10, 10}, {10, 10}), {1010, 1010, 1050, 1030}), square);
+            emf(mode(8, {1000, 1000}, {10, 10}, {20, 20}), {1005, 1005, 1025, 1015}), square);
         row("MM_ISOTROPIC keeps the ratio",
             emf(mode(7, {}, {200, 100}, {100, 100}), {20, 20, 100, 60}), square);
         row("MM_HIMETRIC", emf({rec(EmrSetMapMode, {3})}, {265, -265, 1323, -794}), square);
         row("MM_TWIPS", emf({rec(EmrSetMapMode, {6})}, {150, -150, 750, -450}), square);
-        row("world scale", emf({{EmrSetWorldTransform, xform(2, 0, 0, 2, 0, 0)}}, {5, 5, 25, 15}),
-            square);
-        row("world translate, left multiply",
-            emf({{EmrSetWorldTransform, xform(1, 0, 0, 1, 10, 10)},
-                 {EmrModifyWorldTransform, xform(2, 0, 0, 2, 0, 0) + dwords({2})}},
-                {0, 0, 20, 10}),
+        // The same pixels twice: after a left multiplication, and after a reset to identity.
+        row("world transform, then reset",
+            redEmf({{EmrSetWorldTransform, floats(1, 0, 0, 1, 10, 10)},
+                    {EmrModifyWorldTransform, floats(2, 0, 0, 2, 0, 0) + dwords({2})},
+                    rec(EmrRectangle, {0, 0, 20, 10}),
+                    {EmrModifyWorldTransform, floats(0, 0, 0, 0, 0, 0) + dwords({1})},
+                    rec(EmrRectangle, {10, 10, 50, 30})}),
             square);
         // Many writers put the description where the header's extensions would be.
         QByteArray described = emf({}, {10, 10, 50, 30});
@@ -248,11 +215,6 @@ private Q_SLOTS:
                                  {64, 88}})
             qToLittleEndian<quint32>(value, described.data() + at);
         row("emf description at 88", described, square);
-        row("world reset to identity",
-            emf({{EmrSetWorldTransform, xform(3, 0, 0, 3, 7, 7)},
-                 {EmrModifyWorldTransform, xform(0, 0, 0, 0, 0, 0) + dwords({1})}},
-                {10, 10, 50, 30}),
-            square);
     }
     void placement()
     {
@@ -275,7 +237,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<Probes>("probes");
 
-        // Brushes red, green, blue selected in turn around two saves.
+        // Brushes red, green, blue selected in turn around two saves, then a clip and a mapping
+        // that leave nothing of the rectangle to see until a restore takes them back.
         auto threeLevels = [](int restore) {
             EmfBuilder b;
             for (auto [slot, color] : {std::pair{1, kRed}, {2, kGreen}, {3, kBlue}})
@@ -284,18 +247,15 @@ private Q_SLOTS:
             for (int slot : {1, 2})
                 b.record(EmrSelectObject, {slot}).record(EmrSaveDc, QByteArray());
             return b.record(EmrSelectObject, {3})
+                .record(EmrIntersectClipRect, {0, 0, 5, 5})
+                .record(EmrSetMapMode, {3})
                 .record(EmrRestoreDc, {restore})
                 .record(EmrRectangle, rect(0, 0, 100, 100))
                 .finish();
         };
-        const std::pair<int, QRgb> restores[] = {{-1, green}, {1, red}, {3, blue}};
+        const std::pair<int, QRgb> restores[] = {{-1, green}, {1, red}, {3, none}};
         for (auto [level, color] : restores) // 3 lies beyond the stack: ignored
             QTest::addRow("restore %d", level) << threeLevels(level) << Probes{{{50, 50}, color}};
-        QTest::newRow("restore brings back clip and mapping")
-            << redEmf({rec(EmrSaveDc, {}), rec(EmrIntersectClipRect, {0, 0, 5, 5}),
-                       rec(EmrSetMapMode, {3}), rec(EmrRestoreDc, {-1}),
-                       rec(EmrRectangle, {0, 0, 100, 100})})
-            << Probes{{{50, 50}, red}};
 
         // Clipping of a red rectangle over (10,10)-(50,30): the centre (30,20) lies inside
         // (20,15)-(40,25), the corner (12,12) outside it.
@@ -348,12 +308,16 @@ private Q_SLOTS:
         };
         const Probes four = quadrants({red, green, blue, white});
         auto dib = [](const Dib &d) { return emfWith(EmrStretchDiBits, stretchDib(d)); };
-        QTest::newRow("dib 1 bpp") << dib(makeDib(1)) << quadrants({red, blue, blue, red});
-        for (int bpp : {4, 8, 16})
-            QTest::addRow("dib %d bpp", bpp) << dib(makeDib(bpp)) << four;
-        QTest::newRow("dib top-down") << dib(makeDib(24, false, true)) << four;
-        // An 8-bit colour table that claims 256 entries (biClrUsed 0) but holds four.
-        Dib shortTable = makeDib(8);
+        QTest::newRow("dib 1 bpp")
+            << dib(makeDib(1, "80000000 40000000")) << quadrants({red, blue, blue, red});
+        QTest::newRow("dib 4 bpp") << dib(makeDib(4, "23000000 01000000")) << four;
+        QTest::newRow("dib 16 bpp") << dib(makeDib(16, "1f00ff7f 007ce003")) << four;
+        QTest::newRow("dib 24 bpp top-down")
+            << dib(makeDib(24, "0000ff00ff000000 ff0000ffffff0000", -2)) << four;
+        QTest::newRow("dib 32 bpp bitfields")
+            << dib(makeDib(32, "ff000000ffffff00 0000ff0000ff0000", 2, 3)) << four;
+        // 8 bits, a colour table that claims 256 entries (biClrUsed 0) but holds four.
+        Dib shortTable = makeDib(8, "02030000 00010000");
         shortTable.info[32] = 0;
         QTest::newRow("dib short colour table") << dib(shortTable) << four;
         QTest::newRow("wmf stretchdib short colour table")
@@ -373,7 +337,7 @@ private Q_SLOTS:
         const auto halves = [](QRgb left) { return Probes{{{25, 50}, left}, {{75, 50}, red}}; };
         const auto bitBlt = [](qint64 rop) {
             return Record{EmrBitBlt, rect(0, 0, 0, 0) + dwords({0, 0, 50, 100, rop, 0, 0}) +
-                                         xform(1, 0, 0, 1, 0, 0) + dwords({0, 0, 0, 0, 0, 0})};
+                                         floats(1, 0, 0, 1, 0, 0) + dwords({0, 0, 0, 0, 0, 0})};
         };
         const QRgb magenta = qRgb(255, 0, 255), cyan = qRgb(0, 255, 255), black = qRgb(0, 0, 0);
         const std::pair<qint64, QRgb> rop3s[] = {
@@ -388,15 +352,17 @@ private Q_SLOTS:
             QTest::addRow("rop2 %d", rop2)
                 << overRed({rec(EmrSetRop2, {rop2}), rec(EmrRectangle, {0, 0, 50, 100})})
                 << halves(left);
-        // GDI+ drawings: a square path filled red, alone or beside a GDI drawing in blue.
-        const auto f = [](float v) { return std::bit_cast<quint32>(v); };
-        const auto plus = [&](int headerFlags) {
-            return emfPlusComment({{0x4001, quint16(headerFlags), dwords({0xDBC01002, 1, 96, 96})},
-                                   {0x4008, 0x0300,
-                                    dwords({0xDBC01002, 4, 0, f(10), f(10), f(90), f(10), f(90),
-                                            f(90), f(10), f(90)}) +
-                                        QByteArray("\x00\x01\x01\x81", 4)},
-                                   {0x4014, 0x8000, dwords({0xFFFF0000})}});
+        // GDI+ drawings: a square path filled red, alone or beside a GDI drawing in blue, in a
+        // comment of its size, "EMF+" and the records.
+        const auto plus = [](int headerFlags) {
+            const QByteArray path = dwords({0xDBC01002, 4, 0}) +
+                                    floats(10, 10, 90, 10, 90, 90, 10, 90) +
+                                    QByteArray("\x00\x01\x01\x81", 4);
+            const QByteArray records =
+                dwords({0x2B464D45}) +
+                emfPlus(0x4001, headerFlags, dwords({0xDBC01002, 1, 96, 96})) +
+                emfPlus(0x4008, 0x0300, path) + emfPlus(0x4014, 0x8000, dwords({0xFFFF0000}));
+            return dwords({records.size()}) + records;
         };
         QTest::newRow("emf+ only path")
             << emfWith(EmrComment, plus(0)) << Probes{{{50, 50}, red}, {{5, 5}, none}};
@@ -408,12 +374,10 @@ private Q_SLOTS:
                    .record(EmrRectangle, rect(0, 0, 30, 30))
                    .finish()
             << Probes{{{20, 20}, blue}, {{50, 50}, none}};
-        Dib srcAnd = makeDib(24);
-        QByteArray andDib = stretchDib(srcAnd);
+        QByteArray andDib = stretchDib(makeDib(24, "ff0000ffffff0000 0000ff00ff000000"));
         qToLittleEndian<quint32>(0x008800C6, andDib.data() + 60);
         QTest::newRow("stretchdibits srcand")
             << overRed({{EmrStretchDiBits, andDib}}) << quadrants({red, black, black, red});
-        QTest::newRow("dib bitfields") << dib(makeDib(32, true)) << four;
     }
     void pixels()
     {
@@ -440,9 +404,7 @@ private Q_SLOTS:
         row("shift_jis with dx", "\x83\x65\x41\x8a\xbf", 128, QStringLiteral("テA漢"),
             {5, 6, 7, 8, 9}, {11, 7, 17});
         row("cp932 extensions", "\x87\x40\xfa\x40", 128, QStringLiteral("①ⅰ"));
-        row("half-width katakana", "\xb6\xc5", 128, QStringLiteral("ｶﾅ"), {3, 4}, {3, 4});
         row("ansi", "\x80 caf\xe9", 0, QStringLiteral("€ café"));
-        row("russian", "\xcf\xf0\xe8", 204, QStringLiteral("При"));
     }
     void codePages()
     {
@@ -484,8 +446,7 @@ private Q_SLOTS:
         QTest::addColumn<QRect>("within"); // all ink lies here
         QTest::addColumn<QPoint>("inked"); // some ink near here (within 12 px)
 
-        // 20 px text; the reference point is (100,50) in a 200x100 picture.
-        // The text is テスト in Shift_JIS.
+        // テスト in Shift_JIS, 20 px, from (100,50) of a 200x100 picture.
         auto wmf = [](int align) {
             const QByteArray font = words({-20, 0, 0, 0, 400}) + QByteArray(3, 0) + char(128) +
                                     QByteArray(4, 0) + QByteArray("IPAGothic").leftJustified(32, 0);
@@ -499,7 +460,6 @@ private Q_SLOTS:
                 .record(MetaExtTextOut, words({50, 100, int(text.size()), 0}) + text)
                 .finish();
         };
-        QTest::newRow("wmf top left") << wmf(0) << QRect(99, 49, 70, 26) << QPoint(110, 60);
         QTest::newRow("wmf baseline right")
             << wmf(24 | 2) << QRect(30, 30, 71, 24) << QPoint(90, 45);
         QTest::newRow("wmf bottom centre")
@@ -515,7 +475,6 @@ private Q_SLOTS:
         const auto pic = metafile::render(data);
         QVERIFY(pic);
         const QRect box = inkBox(pic->image);
-        QVERIFY2(box.width() > 20 || box.height() > 20, "no text drawn");
         if (!within.contains(box))
             QCOMPARE(box, within);
         QVERIFY(QRect(inked - QPoint(12, 12), QSize(25, 25)).intersects(box));
@@ -534,8 +493,13 @@ private Q_SLOTS:
             QTest::newRow(name) << d << true;
         };
         const QByteArray saveDc = emfWith(EmrSaveDc, {});
-        refused("emf record size 0", patched(saveDc, 92, {0}));
-        refused("emf record size not a multiple of 4", patched(saveDc, 92, {10}));
+        refused("emf without signature", patched(saveDc, 40, {'X'}));
+        refused("wmf header size 8",
+                patched(WmfBuilder().record(MetaSetWindowExt, {10, 10}).finish(), 2, {8}));
+        // A record of 10 bytes, followed by what would be an end record if read from there.
+        refused(
+            "emf record size not a multiple of 4",
+            patched(emfWith(EmrSaveDc, QByteArray(2, 0) + dwords({14, 20, 0, 16, 20})), 92, {10}));
         refused("emf polygon count huge",
                 emfWith(EmrPolygon16, rect(0, 0, 1, 1) + dwords({0x7fffffff})));
         refused("emf text beyond record",
@@ -549,26 +513,19 @@ private Q_SLOTS:
         const WmfBuilder small(QRect(0, 0, 10, 10));
         refused("wmf polygon count beyond record",
                 WmfBuilder(small).record(MetaPolygon, {1000, 0, 0}).finish());
-        refused("wmf record size 1",
-                patched(WmfBuilder(small).record(MetaRectangle, {1, 1, 0, 0}).finish(), 40, {1}));
+        refused("wmf end record longer than the file",
+                patched(WmfBuilder(small).finish(), 40, {100}));
         refused("plain wmf without size",
                 WmfBuilder().record(MetaRectangle, {1, 1, 0, 0}).finish());
         refused("placeable wmf, empty box", WmfBuilder(QRect(5, 5, 0, 0)).finish());
         refused("placeable wmf, too large", WmfBuilder(QRect(0, 0, 30000, 30000), 1).finish());
 
-        const Record square = rec(EmrRectangle, {-5, -5, 10, 10});
-        const int big = 2000000000;
-        played("huge rectangle", redEmf({rec(EmrRectangle, {-big, -big, big, big})}));
-        played("NaN world transform",
-               redEmf({{EmrSetWorldTransform, xform(std::nanf(""), 0, 0, 1, 0, 0)}, square}));
-        played("tiny window extent",
-               redEmf({rec(EmrSetMapMode, {8}), rec(EmrSetWindowExtEx, {1, 1}),
-                       rec(EmrSetViewportExtEx, {big, big}), square}));
         // The font stretch computed from these widths once overflowed an int (found by fuzzing).
+        const int big = 2000000000;
         played("huge font width", emfText(QStringLiteral("Sign"), 0, big));
         played("huge font width, negative", emfText(QStringLiteral("Sign"), 0, -big));
         // Ends of the 32-bit range once overflowed the bitmap rows and the region rectangles.
-        const Dib dib = makeDib(24);
+        const Dib dib = makeDib(24, "ff0000ffffff0000 0000ff00ff000000");
         played("emf bitmap rows near 2^31",
                redEmf({{EmrStretchDiBits,
                         rect(0, 0, 99, 99) +
@@ -579,19 +536,65 @@ private Q_SLOTS:
                                      rect(-0x7fffffff, -0x7fffffff, 0x7fffffff, 0x7fffffff);
         played("emf region near 2^31",
                redEmf({{EmrExtSelectClipRgn, dwords({farRegion.size(), 5}) + farRegion}}));
-        // Small files that cost minutes to draw in full.
-        refused("self-crossing polygon", costly::selfCrossingPolygon());
-        refused("five polygons", costly::fivePolygons());
-        refused("wide polyline", costly::widePolyline());
-        refused("pattern brushes of a huge bitmap", costly::patternBrushes());
-        refused("stretches of a huge bitmap", costly::stretchesToOnePixel());
-        played("a million SaveDC", costly::millionSaveDc());
+        // Small files that cost minutes to draw in full; a million SaveDC are quick enough.
+        for (const auto &[name, file, make] : costly::all())
+            if (QByteArrayView(file).endsWith("mf"))
+                QTest::newRow(name) << make() << (make == costly::millionSaveDc);
     }
     void robustness()
     {
         QFETCH(QByteArray, data);
         QFETCH(bool, played);
         QCOMPARE(bool(metafile::render(data)), played);
+    }
+
+    void matchesReference_data()
+    {
+        QTest::addColumn<QString>("file");
+        const QStringList files = QDir(kFixtures).entryList({u"*.wmf"_s, u"*.emf"_s});
+        QVERIFY(files.size() >= 8);
+        for (const QString &f : files)
+            QTest::newRow(qPrintable(f)) << f;
+    }
+    // LibreOffice anti-aliases, places, rounds thin pens, hints fonts and dashes lines its own
+    // way: up to about 13 (of 255) mean difference per channel and 10 % of pixels here. A mean
+    // below 15 and under 11 % of pixels off by more than 64 still catch a missing clip (mean 40,
+    // 27 %), a missing or misplaced shape, a wrong colour or mapping, a bitmap upside down.
+    void matchesReference()
+    {
+        QFETCH(QString, file);
+        QFile f(kFixtures + file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray data = f.readAll();
+        // Every prefix of the smaller files, a sample of the larger ones, is refused.
+        for (qsizetype n = 0; n < data.size(); n += data.size() <= 2500 ? 1 : 37)
+            QVERIFY2(!metafile::render(QByteArrayView(data).first(n)),
+                     qPrintable(QString::number(n)));
+        const auto pic = metafile::render(data);
+        QVERIFY(pic);
+
+        // LibreOffice puts the picture in the middle of an A4 page; find it there, allowing for
+        // rounding of its position.
+        const QImage page =
+            QImage(kFixtures + file + u".png"_s).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!page.isNull());
+        QImage ours(pic->image.size(), QImage::Format_RGB32);
+        ours.fill(Qt::white);
+        QPainter(&ours).drawImage(0, 0, pic->image);
+        const QPoint centred((page.width() - ours.width()) / 2,
+                             (page.height() - ours.height()) / 2);
+        std::pair best{1e9, 1.0};
+        for (int dy = -3; dy <= 3; ++dy)
+            for (int dx = -3; dx <= 3; ++dx)
+                best = std::min(best, difference(ours, page, centred + QPoint(dx, dy)));
+        const auto [mean, share] = best;
+        qInfo("%s: mean %.2f, far %.2f %%", qPrintable(file), mean, share * 100);
+        // LibreOffice writes a WMF font's height as its width, where Windows means the average
+        // character width, and so stretches the text as Windows would.
+        if (file == u"text.lo.wmf"_s)
+            QEXPECT_FAIL("", "LibreOffice's WMF font width differs from Windows' meaning", Abort);
+        QVERIFY2(mean < 15, qPrintable(QString::number(mean)));
+        QVERIFY2(share < 0.11, qPrintable(QString::number(share)));
     }
 };
 
