@@ -1,7 +1,6 @@
 #include "app/settings_record.h"
 
 #include <QTest>
-#include <tuple>
 
 using settings::RecordReader;
 using settings::RecordWriter;
@@ -133,23 +132,6 @@ private Q_SLOTS:
         QCOMPARE(read, value.isEmpty() ? untouched : value);
         qint32 next = 0; // the field after it only when this one was read
         QCOMPARE(in.whole(next), !value.isEmpty());
-    }
-
-    // After a value that does not fit, and at the end, no field is read and nothing overwritten.
-    void failureIsFinal()
-    {
-        RecordReader in("1,70000,2,\"x\",#TRUE#");
-        qint16 small = 0;
-        qint32 whole = -1;
-        QString text = QStringLiteral("kept");
-        bool flag = false;
-        QVERIFY(in.whole16(small) && !in.whole16(small));
-        QVERIFY(!in.whole(whole) && !in.text(text) && !in.yesNo(flag));
-        QCOMPARE(std::tuple(small, whole, text, flag),
-                 std::tuple(qint16(1), -1, QStringLiteral("kept"), false));
-        RecordReader ended("1");
-        QVERIFY(ended.whole(whole) && !ended.text(text) && !ended.text(text));
-        QCOMPARE(text, QStringLiteral("kept"));
     }
 
     // Text goes back to the file byte for byte, UTF-8 or not (names from old archives, text the

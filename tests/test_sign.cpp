@@ -143,24 +143,17 @@ private Q_SLOTS:
 
     // 設定 and any key on the sign box end the folder with a separator; no folder at all
     // becomes the bare separator and nothing shows.
-    void separator_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("expected");
-        const QString x = QStringLiteral("/x/signs");
-        QTest::newRow("empty") << "" << sep;
-        QTest::newRow("without") << x << x + sep;
-        QTest::newRow("with") << x + sep << x + sep;
-    }
     void separator()
     {
-        QFETCH(QString, folder);
-        for (const char *way : {"S", "A", "v"}) {
-            Module2::HkPicDir = folder;
-            play(QLatin1String(way));
-            QTEST(Module2::HkPicDir, "expected");
-            QCOMPARE(shown(), -1);
-        }
+        const QString x = QStringLiteral("/x/signs");
+        for (const auto &[folder, expected] :
+             {std::pair{QString(), sep}, {x, x + sep}, {x + sep, x + sep}})
+            for (const char *way : {"S", "A", "v"}) {
+                Module2::HkPicDir = folder;
+                play(QLatin1String(way));
+                QCOMPARE(Module2::HkPicDir, expected);
+                QCOMPARE(shown(), -1);
+            }
         QVERIFY(messages().empty());
     }
 

@@ -3,7 +3,6 @@
 // initTestCase has pointed ALSA_CONFIG_PATH at ours.
 
 #include "app/form1.h"
-#include "common/module2.h"
 #include "controls/image_control.h"
 #include "doors/common.h"
 #include "panel/frm_set.h"
@@ -13,7 +12,6 @@
 
 #include <QFile>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -110,20 +108,17 @@ private Q_SLOTS:
         const QString note = m_dir.filePath(QStringLiteral("waited"));
         qputenv("RORUMO_BUSY_NOTE", QFile::encodeName(note));
         QFile::remove(m_output);
-        Module2::reset();
-        QTemporaryDir dir;
-        FakeServices fakes(dir.filePath(QStringLiteral("rorumo")));
-        fakes.services.sound = std::make_unique<platform::AlsaSound>();
-        Form1 form(fakes.services);
+        FakeBus bus;
+        bus.fakes.services.sound = std::make_unique<platform::AlsaSound>();
         auto pacer = std::make_unique<RecordingPacer>();
         RecordingPacer *steps = pacer.get();
-        form.setStepPacer(std::move(pacer));
-        form.panel().Check2->setChecked(true);
-        form.Check2_Click();
+        bus.form.setStepPacer(std::move(pacer));
+        bus.form.panel().Check2->setChecked(true);
+        bus.form.Check2_Click();
         QVERIFY(!QFile::exists(m_output));
         QVERIFY2(!QFile::exists(note), "waited for a busy device");
         QCOMPARE(int(steps->waits.size()), 1101);
-        QCOMPARE(form.Image2->twips().left, -1100);
+        QCOMPARE(bus.form.Image2->twips().left, -1100);
     }
 };
 
