@@ -431,9 +431,9 @@ QPen Canvas::makePen() const
     if (style == gdi::PsNull)
         return Qt::NoPen;
     QColor color = p.color;
-    if (m_dc.rop2 == 1)
+    if (m_dc.rop2 == kR2Black)
         color = Qt::black;
-    else if (m_dc.rop2 == 16)
+    else if (m_dc.rop2 == kR2White)
         color = Qt::white;
     qreal width = p.width * scaleFactor();
     const bool thin = width <= 1.5;
@@ -496,9 +496,9 @@ QPen Canvas::makePen() const
 QBrush Canvas::makeBrush(const BrushObject &b) const
 {
     QColor color = b.color;
-    if (m_dc.rop2 == 1)
+    if (m_dc.rop2 == kR2Black)
         color = Qt::black;
-    else if (m_dc.rop2 == 16)
+    else if (m_dc.rop2 == kR2White)
         color = Qt::white;
     switch (b.style) {
     case gdi::BsSolid:
@@ -552,7 +552,7 @@ void Canvas::paintShape(const QPainterPath &logical, bool fill, bool stroke)
 
 void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
 {
-    if (m_dc.rop2 == 11) // R2_NOP
+    if (m_dc.rop2 == kR2Nop)
         return;
     const QPen pen = stroke ? makePen() : QPen(Qt::NoPen);
     const bool hasBrush = fill && m_dc.brush.style != gdi::BsNull;
@@ -566,6 +566,9 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
         return;
     applyClip();
     const auto paint = [&](QPainter &painter) {
+        // A raster operation that needs no pattern gives an inactive painter for it.
+        if (!painter.isActive())
+            return;
         if (hasBrush) {
             if (m_dc.brush.style == gdi::BsHatched && m_dc.bkMode == gdi::Opaque)
                 painter.fillPath(p, m_dc.bkColor);
@@ -960,7 +963,7 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
                   const std::optional<QRectF> &rect)
 {
     QString str = given;
-    if (m_recording || m_dc.rop2 == 11)
+    if (m_recording || m_dc.rop2 == kR2Nop)
         return;
     const QTransform t = fullTransform();
     if (!saneTransform(t))
@@ -1177,10 +1180,11 @@ void Canvas::drawBitmap(const QRectF &dest, const QImage &image, const QRectF &s
         rasterOp(bounds, index, [&](QPainter &pattern, QPainter &src, QPainter &mask) {
             if (pattern.isActive())
                 pattern.fillRect(bounds, makeBrush(m_dc.brush));
-            for (QPainter *q : {&src, &mask})
-                q->setTransform(full, true);
-            if (src.isActive())
+            mask.setTransform(full, true);
+            if (src.isActive()) {
+                src.setTransform(full, true);
                 drawSource(src);
+            }
             mask.fillRect(clipped, Qt::black);
         });
         return;

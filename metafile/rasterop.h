@@ -13,6 +13,7 @@ inline constexpr quint8 kRopNoOp = 0xAA; // the destination unchanged
 inline constexpr quint8 kRopBlackness = 0x00;
 inline constexpr quint8 kRopWhiteness = 0xFF;
 inline constexpr int kR2Black = 1;
+inline constexpr int kR2Nop = 11;
 inline constexpr int kR2CopyPen = 13;
 inline constexpr int kR2White = 16;
 
