@@ -268,8 +268,8 @@ QTransform Canvas::pageTransform() const
         sy = -mmy * 0.0254;
         break;
     case gdi::MmTwips:
-        sx = mmx * 25.4 / 1440;
-        sy = -mmy * 25.4 / 1440;
+        sx = mmx * kMmPerInch / kTwipsPerInch;
+        sy = -mmy * kMmPerInch / kTwipsPerInch;
         break;
     case gdi::MmIsotropic:
     case gdi::MmAnisotropic: {
@@ -985,7 +985,7 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     const qreal sx = std::hypot(t.m11(), t.m12());
     const qreal sy = std::hypot(t.m21(), t.m22());
     const FontObject &f = m_dc.font;
-    const qreal dpi = m_image.logicalDpiY() > 0 ? m_image.logicalDpiY() : 96;
+    const qreal dpi = m_image.logicalDpiY() > 0 ? m_image.logicalDpiY() : kScreenDpi;
     qreal pixels = f.height == 0 ? 16 : std::abs(qreal(f.height)) * sy;
     if (!std::isfinite(pixels) || pixels < 0.5 || pixels > 16384 || !std::isfinite(origin.x()) ||
         !std::isfinite(origin.y()))

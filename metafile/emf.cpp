@@ -1025,7 +1025,7 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
     const QByteArrayView stream = data.first(totalBytes >= headerSize ? totalBytes : data.size());
 
     // Reference device resolution in pixels per millimetre.
-    QSizeF ppmm(96 / 25.4, 96 / 25.4);
+    QSizeF ppmm(kScreenDpi / kMmPerInch, kScreenDpi / kMmPerInch);
     if (umW > 0 && umH > 0 && devW > 0 && devH > 0)
         ppmm = QSizeF(devW * 1000.0 / umW, devH * 1000.0 / umH);
     else if (mmW > 0 && mmH > 0 && devW > 0 && devH > 0)
@@ -1041,7 +1041,8 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
         frameMm = QRectF(b.x() / ppmm.width(), b.y() / ppmm.height(),
                          (b.width() + 1) / ppmm.width(), (b.height() + 1) / ppmm.height());
     }
-    const QSizeF twips(frameMm.width() * 1440 / 25.4, frameMm.height() * 1440 / 25.4);
+    const QSizeF twips(frameMm.width() * kTwipsPerInch / kMmPerInch,
+                       frameMm.height() * kTwipsPerInch / kMmPerInch);
     QImage image = makeTargetImage(twips, devicePixelRatio);
     if (image.isNull())
         return std::nullopt;

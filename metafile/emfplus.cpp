@@ -113,7 +113,7 @@ qreal unitFactor(quint32 unit, qreal dpi)
     case UnitDocument:
         return dpi / 300;
     case UnitMillimeter:
-        return dpi / 25.4;
+        return dpi / kMmPerInch;
     default:
         return 1;
     }
@@ -196,7 +196,7 @@ struct GraphicsState
 struct EmfPlusPlayer::State
 {
     Canvas &canvas;
-    QSizeF dpi{96, 96};
+    QSizeF dpi{kScreenDpi, kScreenDpi};
     GraphicsState gs;
     std::vector<std::pair<quint32, GraphicsState>> stack; // saves and containers by id
     std::array<PlusObject, kObjectSlots> objects;

@@ -59,8 +59,8 @@ QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio)
 {
     if (!(twips.width() > 0) || !(twips.height() > 0))
         return {};
-    const qreal w = std::round(std::round(twips.width() / 15) * devicePixelRatio);
-    const qreal h = std::round(std::round(twips.height() / 15) * devicePixelRatio);
+    const qreal w = std::round(std::round(twips.width() / kTwipsPerPixel) * devicePixelRatio);
+    const qreal h = std::round(std::round(twips.height() / kTwipsPerPixel) * devicePixelRatio);
     if (!(w >= 1 && h >= 1 && w <= kMaxImageSide && h <= kMaxImageSide) ||
         w * h * 4 > qreal(kMaxImageBytes))
         return {};

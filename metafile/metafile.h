@@ -11,6 +11,12 @@
 // records onto a QPainter at the picture's natural size.
 namespace metafile {
 
+// Lengths in twips, as the windows keep them: at 96 dpi fifteen twips make one pixel.
+inline constexpr int kTwipsPerPixel = 15;
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kScreenDpi = kTwipsPerInch / kTwipsPerPixel; // 96
+inline constexpr qreal kMmPerInch = 25.4;
+
 enum class Format
 {
     None,
@@ -28,7 +34,7 @@ Format detect(QByteArrayView data);
 struct Picture
 {
     QImage image;
-    QSize sizeTwips; // natural size in twips (1 px = 15 twips at 96 dpi)
+    QSize sizeTwips; // natural size in twips
 
     bool isEmpty() const { return image.isNull(); }
 };

@@ -13,9 +13,6 @@ using bytes::ByteReader;
 
 namespace {
 
-// A metafile without a placeable header is measured in pixels of a 96 dpi screen.
-constexpr int kTwipsPerPixel = 15;
-
 enum Function : quint16
 {
     Eof = 0x0000,
@@ -573,7 +570,7 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
 {
     ByteReader r(data);
     std::optional<QRectF> bbox;
-    qreal unitsPerInch = 1440;
+    qreal unitsPerInch = kTwipsPerInch;
     if (r.u32() == 0x9AC6CDD7u) {
         r.u16();
         const qint16 left = r.i16(), top = r.i16(), right = r.i16(), bottom = r.i16();
@@ -604,12 +601,13 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
     QSizeF twips;
     if (bbox) {
         window = *bbox;
-        twips = QSizeF(std::abs(bbox->width()) * 1440 / unitsPerInch,
-                       std::abs(bbox->height()) * 1440 / unitsPerInch);
+        twips = QSizeF(std::abs(bbox->width()) * kTwipsPerInch / unitsPerInch,
+                       std::abs(bbox->height()) * kTwipsPerInch / unitsPerInch);
     } else {
         if (!scan.windowExt || scan.windowExt->width() == 0 || scan.windowExt->height() == 0)
             return std::nullopt;
         window = QRectF(scan.windowOrg.value_or(QPointF(0, 0)), *scan.windowExt);
+        // Without a placeable header the window is measured in pixels of a 96 dpi screen.
         twips = QSizeF(std::abs(window.width()) * kTwipsPerPixel,
                        std::abs(window.height()) * kTwipsPerPixel);
     }
@@ -618,7 +616,7 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
         return std::nullopt;
 
     {
-        const qreal ppmm = 96 / 25.4 * devicePixelRatio;
+        const qreal ppmm = kScreenDpi / kMmPerInch * devicePixelRatio;
         Canvas canvas(image, Canvas::Mapping::Window, QTransform(), QSizeF(ppmm, ppmm), stop);
         canvas.setObjectTableSize(objects);
         DcState &dc = canvas.dc();

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "metafile/metafile.h"
+
 #include <QRect>
 #include <QRectF>
 #include <climits>
 #include <cmath>
 
 // The windows keep every length in twips, as they were designed; the screen works in logical
-// pixels. At 96 dpi fifteen twips make one pixel.
-inline constexpr int kTwipsPerPixel = 15;
+// pixels.
+using metafile::kTwipsPerPixel;
 
 struct TwipRect
 {
