@@ -195,7 +195,6 @@ QRegion EmfPlayer::regionData(ByteReader &r, quint32 size)
         r.fail();
         return {};
     }
-    QRegion region;
     QList<QRect> rects;
     rects.reserve(count);
     for (quint32 i = 0; i < count; ++i) {
@@ -204,9 +203,9 @@ QRegion EmfPlayer::regionData(ByteReader &r, quint32 size)
         if (rf.width() > 0 && rf.height() > 0)
             rects.append(rf.toRect());
     }
-    region.setRects(rects.constData(), int(rects.size()));
     r.seek(start + size);
-    return m_canvas.deviceRegionToImage(region);
+    // Writers are trusted with neither the order nor the overlap of the rectangles.
+    return m_canvas.deviceRectsToImage(rects);
 }
 
 bool EmfPlayer::polyRecord(ByteReader &r, quint32 type)

@@ -465,7 +465,7 @@ bool WmfPlayer::play(const Record &rec)
         r.skip(10); // chain, type, object count, size
         const quint16 scans = r.u16();
         r.skip(2 + 8); // max scan, bounds
-        RegionObject region;
+        QList<QRect> rects;
         for (int s = 0; s < scans && r.ok(); ++s) {
             const quint16 count = r.u16();
             const qint16 top = r.i16(), bottom = r.i16();
@@ -474,7 +474,7 @@ bool WmfPlayer::play(const Record &rec)
             for (int k = 0; k + 1 < count; k += 2) {
                 const qint16 left = r.i16(), right = r.i16();
                 if (right > left && bottom > top)
-                    region.region += QRect(left, top, right - left, bottom - top);
+                    rects.append(QRect(left, top, right - left, bottom - top));
             }
             if (count & 1)
                 r.i16();
@@ -482,7 +482,7 @@ bool WmfPlayer::play(const Record &rec)
         }
         if (!r.ok())
             return false;
-        c.putObjectInFreeSlot(region);
+        c.putObjectInFreeSlot(RegionObject{c.regionOf(std::move(rects))});
         break;
     }
     case SelectObject:
