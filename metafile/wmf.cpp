@@ -89,7 +89,7 @@ struct Scan
 };
 
 // Splits the record stream and checks its framing; the picture fails without an end record.
-bool scanRecords(QByteArrayView data, Scan &out)
+bool scanRecords(QByteArrayView data, Scan &out, const Stop &stop)
 {
     ByteReader r(data);
     while (true) {
@@ -102,7 +102,8 @@ bool scanRecords(QByteArrayView data, Scan &out)
         const QByteArrayView params = r.bytes(qsizetype(words) * 2 - 6);
         if (function == Eof)
             return true;
-        if (out.records.size() >= size_t(kMaxRecords))
+        if (out.records.size() >= size_t(kMaxRecords) ||
+            (out.records.size() % kRecordsBetweenStops == 0 && stop.expired()))
             return false;
         out.records.push_back({function, params});
         ByteReader p(params);
@@ -594,7 +595,7 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
         return std::nullopt;
 
     Scan scan;
-    if (!scanRecords(data.sliced(headerStart + 18), scan))
+    if (!scanRecords(data.sliced(headerStart + 18), scan, stop))
         return std::nullopt;
 
     QRectF window;
