@@ -80,7 +80,7 @@ qreal flattenedElements(const QPainterPath &path)
     constexpr qreal kMaxPieces = 512;
     qreal count = 0;
     for (int i = 0; i < path.elementCount(); ++i) {
-        if (!path.elementAt(i).isCurveTo() || i + 2 >= path.elementCount()) {
+        if (i == 0 || !path.elementAt(i).isCurveTo() || i + 2 >= path.elementCount()) {
             ++count;
             continue;
         }
@@ -1040,8 +1040,10 @@ void Canvas::selectClipPath(int mode)
     QPainterPath p = std::exchange(m_path, QPainterPath());
     m_recording = false;
     // The region is built row by row, through every edge that crosses the row, as a fill is.
-    if (!saneRect(p.controlPointRect()) ||
-        !m_budget.charge(kCostPerCall + rowCrossingCost(p, m_image.height(), 0, 1)))
+    const qreal lines = flattenedElements(p);
+    if (!saneRect(p.controlPointRect()) || lines > kMaxPathElements ||
+        !m_budget.charge(kCostPerCall + kCostPerPathElement * lines +
+                         rowCrossingCost(p, m_image.height(), 0, 1)))
         return;
     QRegion r;
     for (const QPolygonF &poly : p.toSubpathPolygons()) {

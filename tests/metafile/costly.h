@@ -62,22 +62,6 @@ inline QByteArray millionSaveDc()
     return wmf.finish();
 }
 
-// A progressive JPEG whose last scan is repeated `copies` times before the end marker.
-inline QByteArray repeatedScans(int side, int copies)
-{
-    QImage image(side, side, QImage::Format_RGB32);
-    image.fill(qRgb(40, 90, 200));
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setProgressiveScanWrite(true);
-    writer.write(image);
-    const QByteArray jpeg = buffer.data();
-    const qsizetype lastScan = jpeg.lastIndexOf("\xff\xda");
-    const qsizetype end = jpeg.lastIndexOf("\xff\xd9");
-    return jpeg.left(end) + jpeg.mid(lastScan, end - lastScan).repeated(copies) + jpeg.mid(end);
-}
-
 inline QByteArray jpeg(int side, bool progressive)
 {
     QImage image(side, side, QImage::Format_RGB32);
@@ -90,12 +74,13 @@ inline QByteArray jpeg(int side, bool progressive)
     return buffer.data();
 }
 
-inline QByteArray floats(std::initializer_list<float> values)
+// A progressive JPEG whose last scan is repeated `copies` times before the end marker.
+inline QByteArray repeatedScans(int side, int copies)
 {
-    QByteArray out;
-    for (float v : values)
-        out += dwords({std::bit_cast<quint32>(v)});
-    return out;
+    const QByteArray image = jpeg(side, true);
+    const qsizetype lastScan = image.lastIndexOf("\xff\xda");
+    const qsizetype end = image.lastIndexOf("\xff\xd9");
+    return image.left(end) + image.mid(lastScan, end - lastScan).repeated(copies) + image.mid(end);
 }
 
 // A picture of GDI+ records alone, in one comment after their header.
@@ -115,9 +100,9 @@ inline QByteArray plusPath(int id, int corners)
 }
 inline QByteArray plusPen(int id, float width)
 {
-    return emfPlus(0x4008, 0x0200 | id,
-                   dwords({0xDBC01002, 0, 0, 0}) + floats({width}) +
-                       dwords({0xDBC01002, 0, 0xFF0000FF}));
+    return emfPlus(
+        0x4008, 0x0200 | id,
+        dwords({0xDBC01002, 0, 0, 0, std::bit_cast<quint32>(width), 0xDBC01002, 0, 0xFF0000FF}));
 }
 inline QByteArray plusImage(int id, const QByteArray &compressed)
 {
@@ -137,18 +122,9 @@ inline QByteArray regionData(const QList<QRect> &rects)
         out += dwords({r.left(), r.top(), r.right() + 1, r.bottom() + 1});
     return out;
 }
-// `count` strips across the picture and `count` down it, overlapping, all in one list: their
-// union has about count^2 rectangles.
-inline QByteArray crossingStrips(int count)
-{
-    QList<QRect> rects;
-    for (int i = 0; i < count; ++i)
-        rects << QRect(0, i * kSide / count, kSide, 1) << QRect(i * kSide / count, 0, 1, kSide);
-    return regionData(rects);
-}
 
-// A path of `elements` elements, cheap to draw, built by `count` records of `type` (the 16-bit
-// poly records: bounds, count and points).
+// An open path of about `elements` elements along one row, cheap to draw, added by records of
+// `type` (a 16-bit poly record: bounds, count and points).
 inline EmfBuilder longPath(int elements, quint32 type)
 {
     constexpr int kPerRecord = 99999; // whole curves
@@ -211,7 +187,11 @@ inline QByteArray paintRegionLoop()
 }
 inline QByteArray offsetClipRegionLoop()
 {
-    const QByteArray region = crossingStrips(300);
+    // 300 strips each way, overlapping: their union has about 300^2 rectangles.
+    QList<QRect> rects;
+    for (int i = 0; i < 300; ++i)
+        rects << QRect(0, i * kSide / 300, kSide, 1) << QRect(i * kSide / 300, 0, 1, kSide);
+    const QByteArray region = regionData(rects);
     EmfBuilder emf({kSide, kSide});
     emf.record(EmrExtSelectClipRgn, dwords({region.size(), 5}) + region);
     for (int i = 0; i < 20000; ++i)
