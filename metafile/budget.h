@@ -50,6 +50,13 @@ public:
             m_spent = true;
         return !m_spent;
     }
+    // Whether `bytes` more could be kept, asked before decoding them; the picture is spent if not.
+    bool canHold(qint64 bytes)
+    {
+        if (bytes > m_heldLeft)
+            m_spent = true;
+        return !m_spent;
+    }
     void release(qint64 bytes) { m_heldLeft += bytes; }
     bool spent() const { return m_spent; }
 

@@ -293,7 +293,7 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
     return DibStatus::Ok;
 }
 
-QImage decodeCompressed(QByteArrayView data, const QByteArray &format, Budget *budget)
+QImage decodeCompressed(QByteArrayView data, const QByteArray &format, Budget *budget, bool kept)
 {
     QByteArray copy = data.toByteArray();
     QBuffer buffer(&copy);
@@ -305,7 +305,9 @@ QImage decodeCompressed(QByteArrayView data, const QByteArray &format, Budget *b
     qreal work = kCostPerBitmapPixel * s.width() * s.height();
     if (reader.format() == "jpeg")
         work += qreal(bytes::jpegScanPixels(copy));
-    if (budget && !budget->charge(work))
+    constexpr qint64 kBytesPerPixel = 4;
+    if (budget && (!budget->charge(work) ||
+                   (kept && !budget->canHold(kBytesPerPixel * s.width() * s.height()))))
         return {};
     return reader.read();
 }

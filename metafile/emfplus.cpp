@@ -479,11 +479,12 @@ QImage EmfPlusPlayer::State::image(ByteReader &r)
         return {};
     const QByteArrayView rest = r.bytes(r.remaining());
     if (kind == CompressedData)
-        return decodeCompressed(rest, {}, &canvas.budget());
+        return decodeCompressed(rest, {}, &canvas.budget(), true);
     if (kind != PixelData || width <= 0 || height <= 0 || width > kMaxBitmapSide ||
         height > kMaxBitmapSide || qint64(width) * height > kMaxBitmapPixels || stride <= 0 ||
         qint64(stride) * height > rest.size() ||
-        !canvas.budget().charge(kCostPerBitmapPixel * qreal(width) * height))
+        !canvas.budget().charge(kCostPerBitmapPixel * qreal(width) * height) ||
+        !canvas.budget().canHold(qint64(width) * height * 4))
         return {};
     QImage::Format qf = QImage::Format_Invalid;
     int bytes = 4;
