@@ -99,11 +99,8 @@ EndRequests::EndRequests(QObject *parent) : QObject(parent)
 
 EndRequests::~EndRequests()
 {
-    for (const int signal : kEndSignals) {
-        struct sigaction current = {};
-        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onEndSignal)
-            ::signal(signal, SIG_DFL);
-    }
+    // The handler stays: it needs nothing of this object, and a request that comes while the
+    // program tears itself down after its save must not end it with the signal's status.
     g_wakeFd.store(-1);
     delete m_notifier;
     if (m_readEnd >= 0)

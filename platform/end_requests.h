@@ -16,7 +16,7 @@ namespace platform {
 // and a SIGHUP): those that follow the first within kPatience change nothing. A request that
 // comes later means that the program could not end by itself: it ends at once, writing the save
 // kept ready (save_at_exit.h) unless the normal one has run, with the status of that signal.
-// One object at a time.
+// The rule holds until the process ends, also after the object is gone. One object at a time.
 class EndRequests : public QObject
 {
     Q_OBJECT

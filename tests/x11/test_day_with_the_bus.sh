@@ -54,15 +54,20 @@ cp "$RORUMO_BIN" "$APP"
 # No sound card needed: the door sound goes nowhere.
 printf 'pcm.!default { type null }\n' >"$X11_WORK/asound.conf"
 
-# Starts the program and waits for its two windows: BUS and PANEL hold their ids.
+# Under the sanitizers, leave out what system libraries keep for the process's life.
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$X11_TESTS/../lsan.supp}"
+export ALSA_CONFIG_PATH="$X11_WORK/asound.conf"
+
+# Starts the program with these arguments and waits for its two windows.
 start_app() {
-    # Under the sanitizers, leave out what system libraries keep for the process's life. A
-    # script's background job ignores Ctrl+C; the program gets it back, as from a terminal.
-    LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$X11_TESTS/../lsan.supp}" \
-        ALSA_CONFIG_PATH="$X11_WORK/asound.conf" \
-        perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "$ARGV[0]: $!\n"' "$APP" \
+    # A script's background job ignores Ctrl+C; the program gets it back, as from a terminal.
+    perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "$ARGV[0]: $!\n"' "$APP" "$@" \
         >"$X11_WORK/app.log" 2>&1 &
     APP_PID=$!
+    await_app
+}
+# Waits for the program's two windows: BUS and PANEL hold their ids.
+await_app() {
     # A loaded machine can take its time: wait generously.
     PANEL=$(timeout 60 xdotool search --sync --onlyvisible --name '^設定パネル$' | head -n1)
     [ -n "$PANEL" ] || fail "the panel did not appear"
@@ -438,5 +443,71 @@ wait_until 10 windows_at || fail "the next start put the windows elsewhere"
 close_app
 [ "$(saved)" = 3000,1500,10500,7500,10005,5997 ] || fail "after the next start: $(saved)"
 note "the next start, on X in a Wayland session, showed both windows there and kept the speeds"
+
+# ---------------------------------------------------------------------------------------------
+step "10. abrupt ends of a copy in a folder named in Latin-1, started with Qt's own options"
+CAFE="$X11_WORK/caf"$'\xe9'
+mkdir "$CAFE"
+cp "$APP" "$APP_INI" "$CAFE/"
+APP="$CAFE/bus" APP_INI="$CAFE/bus.ini"
+# Not on the offscreen platform, not titled or placed by Qt: captioned and placed as stored.
+start_app -platform offscreen -qwindowtitle Wrong -qwindowgeometry 300x200+400+400
+wait_until 10 windows_at || fail "the copy in café put the windows elsewhere"
+note "the copy in café: its caption, its settings; Qt's options ignored"
+# Moves both windows, waits until the program has seen it, and gives the expected places.
+moved() {
+    move_windows "$@"
+    sleep 0.5
+    echo "$(($1 * 15)),$(($2 * 15)),$(($3 * 15)),$(($4 * 15))"
+}
+places_saved() { [ "$(cut -d, -f1-4 "$APP_INI")" = "$1" ] || fail "$2 saved $(cut -d, -f1-4 "$APP_INI")"; }
+want=$(moved 100 100 500 500)
+for signal in HUP HUP TERM INT; do kill -s $signal "$APP_PID" && sleep 0.005; done
+wait_ended
+[ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS after end signals a few ms apart"
+places_saved "$want" "end signals a few ms apart"
+note "end signals a few ms apart: saved once, ended by itself"
+
+# A closed terminal: started from an interactive shell on a pseudo-terminal, whose other side
+# then goes away (the shell passes the hang-up on, and the kernel sends its own).
+APP="$APP" APP_PIDFILE="$X11_WORK/app.pid" python3 -c '
+import os, pty, select, signal
+closing = []
+signal.signal(signal.SIGUSR1, lambda *_: closing.append(1))
+pid, terminal = pty.fork()
+if pid == 0:
+    os.execvp("bash", ["bash", "--norc", "--noprofile", "-i"])
+os.write(terminal, b"sh -c '"'"'echo $$ >\"$APP_PIDFILE\"; exec \"$APP\"'"'"'\n")
+while not closing:
+    try:
+        if select.select([terminal], [], [], 0.1)[0]:
+            os.read(terminal, 4096)
+    except OSError:
+        pass
+os.close(terminal)
+os.waitpid(pid, 0)
+' >"$X11_WORK/app.log" 2>&1 &
+TERMINAL_PID=$!
+wait_until 30 test -s "$X11_WORK/app.pid" || fail "the shell on the terminal did not start the program"
+APP_PID=$(cat "$X11_WORK/app.pid")
+await_app
+want=$(moved 200 50 700 300)
+kill -s USR1 "$TERMINAL_PID"
+# The program is the shell's child, not ours: it is gone once it is no more or a zombie.
+gone() { ! grep -qs '^State:[[:space:]]*[^Z]' "/proc/$APP_PID/status"; }
+wait_until 30 gone || fail "the program outlived its terminal"
+APP_PID=
+wait "$TERMINAL_PID"
+places_saved "$want" "a closed terminal"
+note "a closed terminal: saved"
+
+# The X server gone (a logout from a bare X session): Qt's X11 plugin ends the program, which
+# writes the line a close would have written at that moment.
+start_app
+want=$(moved 300 200 600 400),$(cut -d, -f5- "$APP_INI")
+kill "$X11_SERVER_PID"
+wait_ended
+[ "$(cat "$APP_INI")" = "$want" ] || fail "with the X server gone: $(cat -A "$APP_INI"), not $want"
+note "the X server gone: the settings line saved"
 rm -rf "$SHOTS"
 note "ok"
