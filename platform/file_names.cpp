@@ -170,8 +170,14 @@ QString executablePath()
 #ifdef Q_OS_LINUX
     QByteArray bytes(PATH_MAX, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", bytes.data(), bytes.size());
-    if (length > 0 && length < bytes.size())
-        return decodeFileName(QByteArrayView(bytes.constData(), length));
+    if (length > 0 && length < bytes.size()) {
+        bytes.truncate(length);
+        // The file replaced under the running program (an upgrade): its name, without the mark.
+        constexpr QByteArrayView kReplaced = " (deleted)";
+        if (bytes.endsWith(kReplaced) && ::access(bytes.constData(), F_OK) != 0)
+            bytes.chop(kReplaced.size());
+        return decodeFileName(bytes);
+    }
 #endif
     return QCoreApplication::applicationFilePath();
 }
