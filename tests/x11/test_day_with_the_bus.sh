@@ -1,8 +1,9 @@
 #!/bin/bash
-# A whole day with the bus on a real X server (run-x11.sh), driven with xdotool, over three runs
-# of a copy named "bus": only what needs a real window manager, real input and real pixels. The
-# steps below say what each looks at. Expects RORUMO_BIN, the built executable; the screenshots of
-# the steps are kept in a folder named on a failure.
+# A whole day with the bus on a real X server (run-x11.sh), driven with xdotool, over the runs of
+# a copy named "bus", the last ones ended abruptly, the X server taken away at the very end: only
+# what needs a real window manager, real input and real pixels. The steps below say what each
+# looks at. Expects RORUMO_BIN, the built executable; the screenshots of the steps are kept in a
+# folder named on a failure.
 set -eu
 
 X11_TESTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
