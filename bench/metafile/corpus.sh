@@ -18,8 +18,8 @@
 #   --worst N       pictures on the worst-first sheets (default 60)
 #   --runs N        drawings per file, of which the median time is kept (default 3)
 #   --timeout S     a file still drawing after S seconds is stopped (default 60)
-#   --rasters       also load the BMP/GIF/JPEG files through the program's picture loader
-#                   (their figures only; LibreOffice is not asked about them)
+#   --rasters       also load the BMP/GIF/JPEG files through the program's picture loader;
+#                   their reference is ImageMagick's reading (first frame, on white)
 #
 # LibreOffice puts a picture on an A4 page at 96 dpi, centred and shrunk to fit inside 1 cm
 # margins; the frame it chose (read from the same file converted to .odg) cuts it out again. So a
@@ -196,6 +196,25 @@ sheets() { # PREFIX PER COLUMNS
     rm -rf "$t"
 }
 
+# The reference drawing of corpus file $1: LibreOffice's for a metafile, ImageMagick's (first
+# frame, on white) for a BMP/GIF/JPEG, made on first use. Sets $ref, $ref_size ("-" when none)
+# and $ref_name.
+reference() {
+    sum=$(sha1sum "$corpus/$1" | cut -c1-40)
+    case "$1" in
+    *.[wWeE][mM][fF])
+        ref=$lo/$sum.png; ref_name=LibreOffice
+        ref_size=$(tr ' ' x <"$lo/$sum.size" 2>/dev/null) || ref_size=- ;;
+    *)
+        ref=$cache/im/$sum.png; ref_name=ImageMagick
+        mkdir -p "$cache/im"
+        [ -e "$ref" ] || convert "$corpus/$1[0]" -background white -flatten "$ref" 2>/dev/null ||
+            : >"$ref"
+        ref_size=$(identify -format '%wx%h' "$ref" 2>/dev/null) || ref_size=- ;;
+    esac
+    [ -s "$ref" ] || ref_size=-
+}
+
 draw() { # TREE OUT
     started=$(date +%s)
     build_bench "$1"
@@ -208,31 +227,26 @@ draw() { # TREE OUT
     (cd "$corpus" && nice "$bench" --png "$out/png" --runs "$runs" --timeout "$timeout_s" \
         $rasters $dirs 2>/dev/null) >"$out/bench.tsv"
     echo "Comparing with LibreOffice"
-    printf 'file\tresult\tsize\tsize_lo\terror\tink\tink_lo\tms\tKiB\n' >"$out/report.tsv"
+    printf 'file\tresult\tsize\tsize_ref\terror\tink\tink_ref\tms\tKiB\n' >"$out/report.tsv"
     grep -v '^#' "$out/bench.tsv" | tail -n +2 | while IFS='	' read -r f result size ms kib; do
-        case "$f" in *.[wWeE][mM][fF]) ;; *) continue ;; esac
-        sum=$(sha1sum "$corpus/$f" | cut -c1-40)
+        reference "$f"
         ours=$out/png/$f.png
-        ref=$lo/$sum.png
-        size_lo=-; ink_lo=-; ink_ours=-; error=-
-        if [ -s "$ref" ]; then
-            size_lo=$(tr ' ' x <"$lo/$sum.size")
-            ink_lo=$(ink "$ref")
-        fi
+        ink_ref=-; ink_ours=-; error=-
+        [ "$ref_size" = - ] || ink_ref=$(ink "$ref")
         [ -s "$ours" ] && ink_ours=$(ink "$ours")
-        # A drawing LibreOffice did not make (or made 1 or 2 px wide) has no error.
-        case "$size_lo" in -|[12]x*|*x[12]) ;;
+        # A drawing the reference did not make (or made 1 or 2 px wide) has no error.
+        case "$ref_size" in -|[12]x*|*x[12]) ;;
         *) if [ "$result" = drawn ] && [ -s "$ours" ]; then error=$(rmse "$ours" "$ref")
            elif [ "$result" != drawn ]; then error=1; fi ;;
         esac
-        printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$f" "$result" "$size" "$size_lo" "$error" \
-            "$ink_ours" "$ink_lo" "$ms" "$kib"
+        printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$f" "$result" "$size" "$ref_size" "$error" \
+            "$ink_ours" "$ink_ref" "$ms" "$kib"
     done | sort -t '	' -k5,5gr >>"$out/report.tsv"
     awk -F '\t' 'NR > 1 && $5 != "-"' "$out/report.tsv" | head -n "$worst" |
-        while IFS='	' read -r f result size size_lo error ink_ours ink_lo ms kib; do
-            printf '%s   error %.3f\t%s\tours %s %s\t%s\tLibreOffice %s\n' "$f" "$error" \
-                "$out/png/$f.png" "$result" "$size" "$lo/$(sha1sum "$corpus/$f" | cut -c1-40).png" \
-                "$size_lo"
+        while IFS='	' read -r f result size size_ref error _ _ _ _; do
+            reference "$f"
+            printf '%s   error %.3f\t%s\tours %s %s\t%s\t%s %s\n' "$f" "$error" \
+                "$out/png/$f.png" "$result" "$size" "$ref" "$ref_name" "$size_ref"
         done | sheets "$out/sheets/worst" 6 2
     summary "$out" "$(( $(date +%s) - started ))" | tee "$out/summary.txt"
 }
@@ -240,10 +254,12 @@ draw() { # TREE OUT
 summary() { # OUT SECONDS
     grep '^#' "$1/bench.tsv" | sed 's/^# //'
     awk -F '\t' 'NR > 1 {
-            n++; if ($5 == "-") none++; else if ($5 >= 0.2) b4++; else if ($5 >= 0.1) b3++;
-            else if ($5 >= 0.05) b2++; else b1++ }
-        END { printf "metafiles: %d; error < 0.05: %d, 0.05-0.1: %d, 0.1-0.2: %d, >= 0.2 (or refused): %d, no error (LibreOffice drew nothing): %d\n",
-            n, b1, b2, b3, b4, none }' "$1/report.tsv"
+            k = $1 ~ /\.[wWeE][mM][fF]$/ ? "metafiles" : "rasters"; n[k]++
+            if ($5 == "-") b[k, 0]++; else if ($5 >= 0.2) b[k, 4]++; else if ($5 >= 0.1) b[k, 3]++
+            else if ($5 >= 0.05) b[k, 2]++; else b[k, 1]++ }
+        END { for (k in n) printf "%s: %d; error < 0.05: %d, 0.05-0.1: %d, 0.1-0.2: %d, " \
+            ">= 0.2 or refused: %d, no reference drawing: %d\n",
+            k, n[k], b[k, 1], b[k, 2], b[k, 3], b[k, 4], b[k, 0] }' "$1/report.tsv"
     echo "report: $1/report.tsv; sheets: $1/sheets/ ($2 s)"
 }
 
@@ -266,9 +282,9 @@ compare_runs() { # OLD NEW DIFF
     done | sort -t '	' -k4,4gr >>"$diff/changed.tsv"
     rm -f "$diff/.new"
     tail -n +2 "$diff/changed.tsv" | while IFS='	' read -r f before after share eo en; do
-        sum=$(sha1sum "$corpus/$f" | cut -c1-40)
-        printf '%s   changed %s, error vs LO %s -> %s\t%s\tbefore %s\t%s\tafter %s\t%s\tLibreOffice\n' \
-            "$f" "$share" "$eo" "$en" "$old/png/$f.png" "$before" "$new/png/$f.png" "$after" "$lo/$sum.png"
+        reference "$f"
+        printf '%s   changed %s, error %s -> %s\t%s\tbefore %s\t%s\tafter %s\t%s\t%s\n' "$f" \
+            "$share" "$eo" "$en" "$old/png/$f.png" "$before" "$new/png/$f.png" "$after" "$ref" "$ref_name"
     done | sheets "$diff/sheets/changed" 4 1
     awk -F '\t' 'NR > 1 { n++; if ($5 != "-" && $6 != "-") { if ($6 < $5 - 0.005) better++;
             else if ($6 > $5 + 0.005) worse++; else same++ } }
