@@ -158,7 +158,7 @@ tile() { # FILE-OR-EMPTY LABEL OUT
     if [ -s "$1" ]; then
         convert "$1" -alpha off -resize 300x300 -bordercolor '#888' -border 1 "$3"
     else
-        convert -size 120x40 xc:'#eee' -font $tile_font -pointsize 12 -gravity center \
+        convert -size 302x302 xc:'#eee' -font $tile_font -pointsize 16 -gravity center \
             -annotate 0 "$2" "$3"
     fi
 }
