@@ -204,7 +204,8 @@ reference() {
     case "$1" in
     *.[wWeE][mM][fF])
         ref=$lo/$sum.png; ref_name=LibreOffice
-        ref_size=$(tr ' ' x <"$lo/$sum.size" 2>/dev/null) || ref_size=- ;;
+        ref_size=-
+        [ -s "$lo/$sum.size" ] && ref_size=$(tr ' ' x <"$lo/$sum.size") ;;
     *)
         ref=$cache/im/$sum.png; ref_name=ImageMagick
         mkdir -p "$cache/im"
