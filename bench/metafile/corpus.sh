@@ -146,9 +146,9 @@ ink() { convert "$1" -alpha off -fuzz 2% -fill black +opaque white -format '%[fx
 # (sigma 2 px) so that anti-aliasing and a pixel of shift do not count as much as a wrong shape.
 rmse() {
     t=$(mktemp -d)
-    convert "$1" -alpha off -blur 0x2 "$t/a.png"
-    convert "$2" -alpha off -resize "$(identify -format '%wx%h' "$1")!" -blur 0x2 "$t/b.png"
-    compare -metric RMSE "$t/a.png" "$t/b.png" null: 2>&1 | sed -n 's/.*(\([0-9.e-]*\)).*/\1/p'
+    convert "$1" -alpha off -blur 0x2 "$t/a.miff"
+    convert "$2" -alpha off -resize "$(identify -format '%wx%h' "$1")!" -blur 0x2 "$t/b.miff"
+    compare -metric RMSE "$t/a.miff" "$t/b.miff" null: 2>&1 | sed -n 's/.*(\([0-9.e-]*\)).*/\1/p'
     rm -rf "$t"
 }
 
