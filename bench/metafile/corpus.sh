@@ -71,7 +71,7 @@ fill_lo_cache() {
         ln -sf "$corpus/$f" "$work/$sum.$ext"
     done
     todo=$(find "$work" -maxdepth 1 -type l | wc -l)
-    [ "$todo" -eq 0 ] && { rm -rf "$work"; return 0; }
+    [ "$todo" -eq 0 ] && { rm -rf "$work"; exec 9>&-; return 0; }
     echo "LibreOffice draws $todo files (about 1 s each) into $lo"
     profile="-env:UserInstallation=file://$cache/lo-profile"
     # Batches keep soffice's start-up cost low; a batch that hangs is stopped and its files are
@@ -106,6 +106,7 @@ fill_lo_cache() {
         echo "${geometry#* }" >"$lo/$sum.size"
     done
     rm -rf "$work"
+    exec 9>&- # other runs may read the cache now
     echo "LibreOffice cache: $(find "$lo" -name '*.png' | wc -l) drawn," \
         "$(find "$lo" -name '*.fail' | wc -l) failed"
 }
