@@ -141,14 +141,16 @@ build_bench() {
 }
 
 # The share of pixels that are not white (2 % fuzz): 0 is a blank drawing.
-ink() { convert "$1" -alpha off -fuzz 2% -fill black +opaque white -format '%[fx:1-mean]' info:; }
+ink() {
+    convert "$1" -alpha off -fuzz 2% -fill black +opaque white -format '%[fx:1-mean]' info: 2>/dev/null
+}
 
 # RMSE (0..1) of two drawings, the second resized to the first's size; both are blurred a little
 # (sigma 2 px) so that anti-aliasing and a pixel of shift do not count as much as a wrong shape.
 rmse() {
     t=$(mktemp -d)
-    convert "$1" -alpha off -blur 0x2 "$t/a.miff"
-    convert "$2" -alpha off -resize "$(identify -format '%wx%h' "$1")!" -blur 0x2 "$t/b.miff"
+    convert "$1" -alpha off -blur 0x2 "$t/a.miff" 2>/dev/null
+    convert "$2" -alpha off -resize "$(identify -format '%wx%h' "$1")!" -blur 0x2 "$t/b.miff" 2>/dev/null
     compare -metric RMSE "$t/a.miff" "$t/b.miff" null: 2>&1 | sed -n 's/.*(\([0-9.e-]*\)).*/\1/p'
     rm -rf "$t"
 }
@@ -157,7 +159,7 @@ tile_font=DejaVu-Sans
 # A picture for a sheet: the drawing, or a grey box that says why there is none.
 tile() { # FILE-OR-EMPTY LABEL OUT
     if [ -s "$1" ]; then
-        convert "$1" -alpha off -resize 300x300 -bordercolor '#888' -border 1 "$3"
+        convert "$1" -alpha off -resize 300x300 -bordercolor '#888' -border 1 "$3" 2>/dev/null
     else
         convert -size 302x302 xc:'#eee' -font $tile_font -pointsize 16 -gravity center \
             -annotate 0 "$2" "$3"
