@@ -30,7 +30,7 @@ const QStringList kMetafileSuffixes{QStringLiteral("wmf"), QStringLiteral("emf")
 const QStringList kRasterSuffixes{QStringLiteral("bmp"), QStringLiteral("gif"),
                                   QStringLiteral("jpg"), QStringLiteral("jpeg")};
 
-std::optional<Picture> draw(const QString &path, const QByteArray &data)
+std::optional<metafile::Picture> draw(const QString &path, const QByteArray &data)
 {
     if (kMetafileSuffixes.contains(QFileInfo(path).suffix().toLower()))
         return metafile::render(data);
@@ -48,7 +48,7 @@ int measure(const QString &path, int runs, const QString &png)
         return 2;
     const QByteArray data = file.readAll();
     const long before = bench::peakResidentKib();
-    std::optional<Picture> picture;
+    std::optional<metafile::Picture> picture;
     const double ms = bench::medianMs(runs, [&] {
         picture = draw(path, data);
         return picture.has_value();

@@ -273,7 +273,8 @@ compare_runs() { # OLD NEW DIFF
     mkdir -p "$diff"
     printf 'file\tbefore\tafter\tchanged_pixels\terror_before\terror_after\n' >"$diff/changed.tsv"
     tail -n +2 "$new/report.tsv" | sort -t '	' -k1,1 >"$diff/.new"
-    tail -n +2 "$old/report.tsv" | sort -t '	' -k1,1 | join -t '	' -a 2 -e - -o '1.1,1.2,1.3,1.5,2.1,2.2,2.3,2.5' \
+    # Only files in both runs are compared (a run without --rasters has no BMP/GIF/JPEG).
+    tail -n +2 "$old/report.tsv" | sort -t '	' -k1,1 | join -t '	' -o '1.1,1.2,1.3,1.5,2.1,2.2,2.3,2.5' \
         - "$diff/.new" | while IFS='	' read -r _ ro so eo f rn sn en; do
         a=$old/png/$f.png; b=$new/png/$f.png
         if [ "$ro $so" != "$rn $sn" ]; then share=1
