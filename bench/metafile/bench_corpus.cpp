@@ -26,13 +26,21 @@ namespace pictures {}
 
 namespace {
 
-const QStringList kMetafileSuffixes{QStringLiteral("wmf"), QStringLiteral("emf")};
-const QStringList kRasterSuffixes{QStringLiteral("bmp"), QStringLiteral("gif"),
-                                  QStringLiteral("jpg"), QStringLiteral("jpeg")};
+bool isMetafile(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == u"wmf" || suffix == u"emf";
+}
+
+bool isRaster(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == u"bmp" || suffix == u"gif" || suffix == u"jpg" || suffix == u"jpeg";
+}
 
 std::optional<metafile::Picture> draw(const QString &path, const QByteArray &data)
 {
-    if (kMetafileSuffixes.contains(QFileInfo(path).suffix().toLower()))
+    if (isMetafile(path))
         return metafile::render(data);
     using namespace platform;
     using namespace pictures;
@@ -100,7 +108,7 @@ int main(int argc, char **argv)
     int runs = 3;
     int timeoutS = 60;
     QString pngDir;
-    QStringList suffixes = kMetafileSuffixes;
+    bool rasters = false;
     QStringList files;
     QStringList targets;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -113,7 +121,7 @@ int main(int argc, char **argv)
         else if (a == QStringLiteral("--png") && hasValue)
             pngDir = args[++i];
         else if (a == QStringLiteral("--rasters"))
-            suffixes += kRasterSuffixes;
+            rasters = true;
         else
             targets.append(a);
     }
@@ -125,7 +133,7 @@ int main(int argc, char **argv)
         QStringList found;
         for (QDirIterator it(target, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
             const QString f = it.next();
-            if (suffixes.contains(QFileInfo(f).suffix().toLower()))
+            if (isMetafile(f) || (rasters && isRaster(f)))
                 found.append(f);
         }
         found.sort();
