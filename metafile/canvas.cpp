@@ -21,6 +21,7 @@ constexpr qreal kCostPerCall = 256;
 constexpr qreal kCostPerRowCrossing = 8;
 constexpr qreal kCostPerCharacter = 2048; // shaping and the glyph cache, beyond the painted area
 constexpr qreal kShrinkFactor = 4;
+constexpr qreal kSamePoint = 1e-6; // image pixels
 
 qreal rowCrossingCost(const QPainterPath &path, int rows, qreal penWidth, int edgesPerSegment)
 {
@@ -536,6 +537,37 @@ void Canvas::addToPath(const QPainterPath &logical)
     m_path.addPath(t.map(logical));
 }
 
+// Lines and curves drawn from the current position continue the path's open figure. A move
+// has started a figure of its own there, which must not be joined to the one before it; after
+// a closed figure or a shape, the current position starts a new one.
+void Canvas::extendFigure(const QPainterPath &logical)
+{
+    const QTransform t = fullTransform();
+    if (!saneTransform(t) || logical.elementCount() == 0)
+        return;
+    if (m_path.elementCount() + logical.elementCount() > kMaxPathElements ||
+        !m_budget.charge(logical.elementCount())) {
+        m_failed = true;
+        return;
+    }
+    const QPainterPath mapped = t.map(logical);
+    const QPointF start = mapped.elementAt(0);
+    const QPointF gap = m_path.currentPosition() - start;
+    if (m_path.elementCount() == 0 || std::abs(gap.x()) + std::abs(gap.y()) > kSamePoint)
+        m_path.moveTo(start);
+    for (int i = 1; i < mapped.elementCount(); ++i) {
+        const QPainterPath::Element e = mapped.elementAt(i);
+        if (e.isMoveTo()) {
+            m_path.moveTo(e);
+        } else if (e.isLineTo()) {
+            m_path.lineTo(e);
+        } else if (e.isCurveTo() && i + 2 < mapped.elementCount()) {
+            m_path.cubicTo(e, mapped.elementAt(i + 1), mapped.elementAt(i + 2));
+            i += 2;
+        }
+    }
+}
+
 void Canvas::paintShape(const QPainterPath &logical, bool fill, bool stroke)
 {
     if (m_recording) {
@@ -656,11 +688,10 @@ void Canvas::polylineTo(const QPolygonF &points)
     if (points.isEmpty())
         return;
     if (m_recording) {
-        const QTransform t = fullTransform();
-        if (m_path.elementCount() == 0)
-            m_path.moveTo(t.map(m_dc.currentPos));
+        QPainterPath path(m_dc.currentPos);
         for (const QPointF &pt : points)
-            m_path.lineTo(t.map(pt));
+            path.lineTo(pt);
+        extendFigure(path);
     } else {
         QPolygonF all;
         all.reserve(points.size() + 1);
@@ -717,11 +748,7 @@ void Canvas::polyBezier(const QPolygonF &points, bool fromCurrent)
     for (; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
     if (fromCurrent && m_recording) {
-        const QTransform t = fullTransform();
-        if (m_path.elementCount() == 0)
-            m_path.moveTo(t.map(m_dc.currentPos));
-        QPainterPath mapped = t.map(path);
-        m_path.connectPath(mapped);
+        extendFigure(path);
     } else {
         paintShape(path, false, true);
     }
@@ -749,7 +776,10 @@ void Canvas::polyDraw(const QPolygonF &points, const QByteArray &types)
             path.closeSubpath();
     }
     m_dc.currentPos = path.currentPosition();
-    paintShape(path, false, true);
+    if (m_recording)
+        extendFigure(path);
+    else
+        paintShape(path, false, true);
 }
 
 void Canvas::rectangle(const QRectF &r)
@@ -813,9 +843,7 @@ void Canvas::arc(const QRectF &box, QPointF start, QPointF end, ArcKind kind)
         joined.connectPath(path);
         m_dc.currentPos = path.currentPosition();
         if (m_recording) {
-            if (m_path.elementCount() == 0)
-                m_path.moveTo(t.map(joined.elementAt(0)));
-            m_path.connectPath(t.map(joined));
+            extendFigure(joined);
             return;
         }
         paintShape(joined, false, true);
@@ -839,7 +867,10 @@ void Canvas::angleArc(QPointF center, qreal radius, qreal startDeg, qreal sweepD
     path.moveTo(m_dc.currentPos);
     path.connectPath(arcPath);
     m_dc.currentPos = path.currentPosition();
-    paintShape(path, false, true);
+    if (m_recording)
+        extendFigure(path);
+    else
+        paintShape(path, false, true);
 }
 
 void Canvas::setPixel(QPointF p, const QColor &color)

@@ -153,8 +153,12 @@ struct RegionObject
     QRegion region; // logical units
 };
 
-using GdiObject =
-    std::variant<std::monostate, PenObject, BrushObject, FontObject, PaletteObject, RegionObject>;
+// Holds the slot of an object whose record was broken: selecting or using it does nothing.
+struct UnusableObject
+{};
+
+using GdiObject = std::variant<std::monostate, PenObject, BrushObject, FontObject, PaletteObject,
+                               RegionObject, UnusableObject>;
 
 struct DcState
 {
@@ -284,6 +288,7 @@ public:
 
 private:
     void addToPath(const QPainterPath &logical);
+    void extendFigure(const QPainterPath &logical);
     void paintShape(const QPainterPath &logical, bool fill, bool stroke);
     void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
     bool spend(const QRectF &imageBounds, qreal extraWork = 0);

@@ -1064,6 +1064,10 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
         ByteReader records(stream);
         records.seek(headerSize);
         qint64 count = 0;
+        // A record that contradicts itself within its own size is passed over, as GDI passes it
+        // over; the picture fails when the chain of records breaks, when it runs out of budget,
+        // or when it shows nothing at all.
+        bool skipped = false;
         while (true) {
             if (records.remaining() < 8 || ++count > kMaxRecords)
                 return std::nullopt;
@@ -1080,9 +1084,12 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
                 return std::nullopt;
             if (plus && recType == Comment)
                 plus->playComment(record.sliced(8));
-            if (!player.play(recType, record))
+            skipped = !player.play(recType, record) || skipped;
+            if (canvas.failed())
                 return std::nullopt;
         }
+        if (skipped && isBlank(image))
+            return std::nullopt;
     }
     return Picture{image, QSize(qRound(twips.width()), qRound(twips.height()))};
 }
