@@ -494,7 +494,27 @@ QPen Canvas::makePen() const
     return pen;
 }
 
-QBrush Canvas::makeBrush(const BrushObject &b) const
+// A monochrome pattern paints its dark pixels in the text colour and its light ones in the
+// background colour in force where it is used.
+QImage Canvas::monoPattern(const QImage &pattern)
+{
+    const QRgb fore = m_dc.textColor.rgb(), back = m_dc.bkColor.rgb();
+    if (m_mono.source.cacheKey() == pattern.cacheKey() && m_mono.fore == fore &&
+        m_mono.back == back)
+        return m_mono.image;
+    if (!m_budget.charge(qreal(pattern.width()) * pattern.height()))
+        return {};
+    QImage out = pattern.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            line[x] = qGray(line[x]) < 128 ? fore : back;
+    }
+    m_mono = {pattern, fore, back, out};
+    return out;
+}
+
+QBrush Canvas::makeBrush(const BrushObject &b)
 {
     QColor color = b.color;
     if (m_dc.rop2 == kR2Black)
@@ -511,6 +531,10 @@ QBrush Canvas::makeBrush(const BrushObject &b) const
         return QBrush(color, b.hatch < 6 ? kHatches[b.hatch] : Qt::SolidPattern);
     }
     case gdi::BsPattern:
+        if (const QImage mono = b.pattern.isNull() ? QImage() : monoPattern(b.pattern);
+            !mono.isNull())
+            return QBrush(mono);
+        return color;
     case gdi::BsDibPattern:
     case gdi::BsDibPatternPt:
         if (!b.pattern.isNull())

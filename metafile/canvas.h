@@ -122,6 +122,7 @@ struct PenObject
     QList<qreal> dashes; // user style, in logical units
 };
 
+// BS_PATTERN brushes are monochrome: they take the text and background colours.
 struct BrushObject
 {
     quint32 style = gdi::BsSolid;
@@ -299,7 +300,8 @@ private:
     using LayerPainter = std::function<void(QPainter &pattern, QPainter &source, QPainter &mask)>;
     void rasterOp(const QRectF &bounds, quint8 index, const LayerPainter &draw);
     QPen makePen() const;
-    QBrush makeBrush(const BrushObject &b) const;
+    QBrush makeBrush(const BrushObject &b);
+    QImage monoPattern(const QImage &pattern);
     qreal scaleFactor() const;
     QRegion imageRect() const { return QRegion(m_image.rect()); }
 
@@ -317,6 +319,12 @@ private:
     Budget m_budget;
     bool m_clipApplied = false;
     std::optional<QRegion> m_appliedClip;
+    struct MonoPattern
+    {
+        QImage source;
+        QRgb fore = 0, back = 0;
+        QImage image;
+    } m_mono; // the last monochrome pattern coloured
 };
 
 } // namespace metafile::detail

@@ -71,9 +71,11 @@ bool readHeader(ByteReader &r, quint32 usage, Header &h)
     if (!r.ok())
         return false;
     h.tableOffset = h.size + ((h.size == 40 && h.compression == BiBitfields) ? 12 : 0);
-    if (usage == 1)
+    if (usage == kDibPalColors)
         h.entrySize = 2;
-    if (h.bpp <= 8 && h.bpp > 0)
+    if (usage == kDibPalIndices)
+        h.tableEntries = 0;
+    else if (h.bpp <= 8 && h.bpp > 0)
         h.tableEntries = h.colorsUsed ? qint64(h.colorsUsed) : (qint64(1) << h.bpp);
     else
         h.tableEntries = h.colorsUsed;
@@ -88,7 +90,8 @@ QList<QRgb> readTable(QByteArrayView info, const Header &h, const QList<QRgb> &p
     table.reserve(1 << h.bpp);
     ByteReader r(info);
     r.seek(h.tableOffset);
-    const qsizetype n = std::min<qsizetype>(h.tableEntries, 1 << h.bpp);
+    const qsizetype n =
+        std::min<qsizetype>({h.tableEntries, 1 << h.bpp, r.remaining() / h.entrySize});
     for (qsizetype i = 0; i < n; ++i) {
         if (h.entrySize == 2) {
             const quint16 index = r.u16();
@@ -100,8 +103,12 @@ QList<QRgb> readTable(QByteArrayView info, const Header &h, const QList<QRgb> &p
             table.append(qRgb(red, g, b));
         }
     }
-    while (table.size() < (1 << h.bpp))
-        table.append(qRgb(0, 0, 0));
+    // Colours the bitmap does not carry come from the selected logical palette, as its pixels
+    // then index it; without one they are black, but for a one-bit bitmap's white.
+    while (table.size() < (1 << h.bpp)) {
+        const QRgb fallback = h.bpp == 1 && table.size() == 1 ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
+        table.append(palette.value(table.size(), fallback));
+    }
     return table;
 }
 
@@ -207,7 +214,6 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
     const int bpp = h.bpp;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return DibStatus::Unsupported;
-    // A colour table cut short gives black for the colours it lacks.
     const QList<QRgb> table = readTable(info, h, palette);
 
     QImage img(int(width), int(height),

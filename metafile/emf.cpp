@@ -131,11 +131,11 @@ private:
     bool textRecord(ByteReader &r, bool wide);
     bool blitRecord(ByteReader &r, quint32 type);
     bool stretchDiBits(ByteReader &r, quint32 type);
-    bool patternBrush(ByteReader &r);
+    bool patternBrush(ByteReader &r, bool mono);
     bool extCreatePen(ByteReader &r);
     bool gradientFill(ByteReader &r);
     DibStatus dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits,
-                  quint32 usage, DibAlpha alpha, DibResult &out);
+                  quint32 usage, DibAlpha alpha, DibResult &out, bool withoutPalette = false);
 
     Canvas &m_canvas;
 };
@@ -320,7 +320,8 @@ bool EmfPlayer::textRecord(ByteReader &r, bool wide)
 }
 
 DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 offBits,
-                         quint32 cbBits, quint32 usage, DibAlpha alpha, DibResult &out)
+                         quint32 cbBits, quint32 usage, DibAlpha alpha, DibResult &out,
+                         bool withoutPalette)
 {
     // Offsets beyond the record spoil this bitmap only, not the reading of the record.
     ByteReader within = r;
@@ -328,7 +329,8 @@ DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 o
     const QByteArrayView bits = within.slice(offBits, cbBits);
     if (!within.ok())
         return DibStatus::Malformed;
-    return decodeDib(info, bits, usage, alpha, m_canvas.dc().palette.colors, out,
+    return decodeDib(info, bits, usage, alpha,
+                     withoutPalette ? QList<QRgb>() : m_canvas.dc().palette.colors, out,
                      &m_canvas.budget());
 }
 
@@ -434,7 +436,7 @@ bool EmfPlayer::stretchDiBits(ByteReader &r, quint32 type)
     return true;
 }
 
-bool EmfPlayer::patternBrush(ByteReader &r)
+bool EmfPlayer::patternBrush(ByteReader &r, bool mono)
 {
     const quint32 index = r.u32();
     const quint32 usage = r.u32();
@@ -442,10 +444,12 @@ bool EmfPlayer::patternBrush(ByteReader &r)
     if (!r.ok())
         return false;
     BrushObject brush;
-    brush.style = gdi::BsDibPattern;
+    brush.style = mono ? gdi::BsPattern : gdi::BsDibPattern;
     DibResult out;
-    // A broken pattern leaves a grey brush, not a broken picture.
-    dib(r, offBmi, cbBmi, offBits, cbBits, usage == 2 ? 0 : usage, DibAlpha::Ignore, out);
+    // A broken pattern leaves a grey brush, not a broken picture. A monochrome one's bits
+    // (usage DIB_PAL_MONO, no colour table) choose between the text and background colours.
+    dib(r, offBmi, cbBmi, offBits, cbBits, mono || usage != kDibPalIndices ? usage : kDibRgbColors,
+        DibAlpha::Ignore, out, mono);
     brush.pattern = out.image;
     if (brush.pattern.isNull()) {
         brush.style = gdi::BsSolid;
@@ -716,7 +720,7 @@ bool EmfPlayer::play(quint32 type, QByteArrayView record)
     }
     case CreateMonoBrush:
     case CreateDibPatternBrushPt:
-        if (!patternBrush(r))
+        if (!patternBrush(r, type == CreateMonoBrush))
             return false;
         break;
     case CreatePalette: {

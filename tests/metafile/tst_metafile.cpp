@@ -383,6 +383,26 @@ private Q_SLOTS:
                    .finish()
             << four;
 
+        // Without its colour table an 8-bit bitmap indexes the selected palette.
+        QTest::newRow("wmf stretchdib, colours from the palette")
+            << WmfBuilder(QRect(0, 0, 100, 100))
+                   .record(0x00F7, words({0x300, 4}) + dwords({0xff, 0xff00, 0xff0000, 0xffffff}))
+                   .record(0x0234, {0})
+                   .record(MetaStretchDib, words({0x0020, 0x00CC, 1, 2, 2, 0, 0, 100, 100, 0, 0}) +
+                                               shortTable.info.first(40) + shortTable.bits)
+                   .finish()
+            << four;
+        // A monochrome brush (DIB_PAL_MONO, no table): its top row of 0 bits in the text
+        // colour, its bottom row of 1 bits in the background colour.
+        QTest::newRow("emf mono brush")
+            << redEmf({rec(24, {kGreen}),
+                       rec(25, {kBlue}),
+                       {93, dwords({2, 2, 32, 40, 72, 8, 40, 2, 2}) + words({1, 1}) +
+                                QByteArray(24, 0) + dwords({0xc0, 0})},
+                       rec(EmrSelectObject, {2}),
+                       rec(EmrRectangle, {0, 0, 100, 100})})
+            << Probes{{{10, 10}, green}, {{10, 11}, blue}};
+
         // Raster operations over a red picture with a blue brush, on its left half.
         const auto overRed = [](Records records) {
             return redEmf(Records{rec(EmrRectangle, {0, 0, 100, 100}),
