@@ -13,6 +13,7 @@ enum class DibAlpha
 {
     Ignore,        // 32-bit pixels are opaque whatever their fourth byte says
     Premultiplied, // 32-bit pixels carry premultiplied alpha (alpha blending)
+    Straight,      // an alpha mask gives straight alpha (bitmap files)
 };
 
 // How a bitmap's colour table is read: colours, indices into the selected logical palette, or
