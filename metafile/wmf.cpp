@@ -254,9 +254,10 @@ void addBounds(const Record &rec, QPointF &current, Bounds &bounds)
 // GDI gives a WMF without a placeable header no size: the player that shows it chooses one. The
 // window is the one in force when the drawing starts (writers often set a placeholder first),
 // or the bounds of the drawing where the file sets none. A mapping mode with a physical unit
-// (metric, English, twips) gives the picture that size; in the others the window's units count
-// as pixels of a 96-dpi screen and a longer side above kMaxPlainSide is brought down to it,
-// keeping the aspect. Neither is ever refused for its size.
+// (metric, English, twips) gives the picture that size, within kMaxPhysicalSide and
+// kMaxPhysicalPixels (so that it still fits at twice the pixel density); in the others the
+// window's units count as pixels of a 96-dpi screen and a longer side above kMaxPlainSide is
+// brought down to it. Both keep the aspect, and no such picture is refused for its size.
 constexpr qreal kMaxPlainSide = 1024;
 constexpr qreal kMaxPhysicalSide = 4096;
 constexpr qreal kMaxPhysicalPixels = 4096.0 * 1024;
@@ -283,22 +284,20 @@ std::optional<PlainFrame> plainFrame(const std::vector<Record> &records)
         ByteReader r(rec.params);
         if (rec.function == SetMapMode) {
             mapMode = r.u16();
-            continue;
-        }
-        const qint16 y = r.i16(), x = r.i16();
-        if (!r.ok())
-            continue;
-        if (rec.function == SetWindowOrg)
-            org = QPointF(x, y);
-        else if (rec.function == OffsetWindowOrg)
-            org += QPointF(x, y);
-        else if (rec.function == SetWindowExt && x != 0 && y != 0)
-            ext = QSizeF(x, y);
-        else if (rec.function == ScaleWindowExt && ext) {
-            // y denominator, y numerator, x denominator, x numerator
-            const qint16 xDenom = r.i16(), xNum = r.i16();
-            if (r.ok() && x != 0 && xDenom != 0 && xNum != 0 && y != 0)
-                ext = QSizeF(ext->width() * xNum / xDenom, ext->height() * x / y);
+        } else if (rec.function == ScaleWindowExt) {
+            const qint16 yDenom = r.i16(), yNum = r.i16(), xDenom = r.i16(), xNum = r.i16();
+            if (ext && r.ok() && xDenom != 0 && xNum != 0 && yDenom != 0 && yNum != 0)
+                ext = QSizeF(ext->width() * xNum / xDenom, ext->height() * yNum / yDenom);
+        } else {
+            const qint16 y = r.i16(), x = r.i16();
+            if (!r.ok())
+                continue;
+            if (rec.function == SetWindowOrg)
+                org = QPointF(x, y);
+            else if (rec.function == OffsetWindowOrg)
+                org += QPointF(x, y);
+            else if (rec.function == SetWindowExt && x != 0 && y != 0)
+                ext = QSizeF(x, y);
         }
     }
     const qreal unit = twipsPerUnit(mapMode);
