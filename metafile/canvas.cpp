@@ -80,6 +80,29 @@ bool saneTransform(const QTransform &t)
     return true;
 }
 
+// GDI fills rectangles by whole pixels: edges on the pixel grid, so that rectangles sharing an
+// edge leave no seam between them; one that is not empty keeps at least a pixel.
+QRectF pixelAligned(const QRectF &image)
+{
+    const QRectF r = image.normalized();
+    const qreal left = std::round(r.left()), top = std::round(r.top());
+    return QRectF(QPointF(left, top),
+                  QPointF(std::max(std::round(r.right()), left + (r.width() > 0 ? 1 : 0)),
+                          std::max(std::round(r.bottom()), top + (r.height() > 0 ? 1 : 0))));
+}
+
+// A logical rectangle in image pixels, filled by whole pixels wherever it stays upright.
+QPainterPath filledRect(const QTransform &t, const QRectF &logical)
+{
+    QPainterPath p;
+    if (t.type() > QTransform::TxScale) {
+        p.addRect(logical.normalized());
+        return t.map(p);
+    }
+    p.addRect(pixelAligned(t.mapRect(logical.normalized())));
+    return p;
+}
+
 QColor stockGray(int level)
 {
     return QColor(level, level, level);
@@ -754,6 +777,11 @@ void Canvas::polyDraw(const QPolygonF &points, const QByteArray &types)
 
 void Canvas::rectangle(const QRectF &r)
 {
+    if (!m_recording && (m_dc.pen.style & gdi::PsStyleMask) == gdi::PsNull) {
+        if (const QTransform t = fullTransform(); saneTransform(t))
+            paintDevicePath(filledRect(t, r), true, false);
+        return;
+    }
     QPainterPath path;
     path.addRect(r.normalized());
     paintShape(path, true, true);
@@ -969,9 +997,7 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     if (!saneTransform(t))
         return;
     if (rect && (options & gdi::EtoOpaque)) {
-        QPainterPath rp;
-        rp.addRect(rect->normalized());
-        const QPainterPath mapped = t.map(rp);
+        const QPainterPath mapped = filledRect(t, *rect);
         if (spend(mapped.controlPointRect())) {
             applyClip();
             m_painter.fillPath(mapped, m_dc.bkColor);
@@ -1068,7 +1094,10 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     }
     m_painter.setTransform(placement);
     if (m_dc.bkMode == gdi::Opaque)
-        m_painter.fillRect(box, m_dc.bkColor);
+        m_painter.fillRect(placement.type() > QTransform::TxTranslate
+                               ? box
+                               : pixelAligned(box.translated(origin)).translated(-origin),
+                           m_dc.bkColor);
     m_painter.setFont(font);
     m_painter.setPen(m_dc.textColor);
     if (positions.isEmpty()) {
@@ -1105,10 +1134,10 @@ void Canvas::patBlt(const QRectF &logical, quint32 rop)
     if (rop3UsesPattern(index) && m_dc.brush.style == gdi::BsNull)
         return;
     const QTransform t = fullTransform();
-    QPainterPath p;
-    p.addRect(logical.normalized());
-    const QPainterPath mapped = t.map(p);
-    if (!saneTransform(t) || !spend(mapped.controlPointRect()))
+    if (!saneTransform(t))
+        return;
+    const QPainterPath mapped = filledRect(t, logical);
+    if (!spend(mapped.controlPointRect()))
         return;
     applyClip();
     switch (index) {

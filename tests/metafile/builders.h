@@ -12,13 +12,15 @@ namespace testing {
 // The record types the tests write.
 constexpr quint32 EmrPolyline = 4, EmrSetWindowExtEx = 9, EmrSetWindowOrgEx = 10,
                   EmrSetViewportExtEx = 11, EmrSetMapMode = 17, EmrSetBkMode = 18,
-                  EmrSetPolyFillMode = 19, EmrSetRop2 = 20, EmrOffsetClipRgn = 26,
-                  EmrExcludeClipRect = 29, EmrIntersectClipRect = 30, EmrSaveDc = 33,
-                  EmrRestoreDc = 34, EmrSetWorldTransform = 35, EmrModifyWorldTransform = 36,
-                  EmrSelectObject = 37, EmrCreatePen = 38, EmrCreateBrushIndirect = 39,
-                  EmrRectangle = 43, EmrComment = 70, EmrExtSelectClipRgn = 75, EmrBitBlt = 76,
-                  EmrStretchDiBits = 81, EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84,
-                  EmrPolygon16 = 86, EmrPolyPolygon16 = 91, EmrCreateDibPatternBrushPt = 94;
+                  EmrSetPolyFillMode = 19, EmrSetRop2 = 20, EmrSetBkColor = 25,
+                  EmrOffsetClipRgn = 26, EmrExcludeClipRect = 29, EmrIntersectClipRect = 30,
+                  EmrSaveDc = 33, EmrRestoreDc = 34, EmrSetWorldTransform = 35,
+                  EmrModifyWorldTransform = 36, EmrSelectObject = 37, EmrCreatePen = 38,
+                  EmrCreateBrushIndirect = 39, EmrRectangle = 43, EmrComment = 70,
+                  EmrExtSelectClipRgn = 75, EmrBitBlt = 76, EmrStretchDiBits = 81,
+                  EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84, EmrPolygon16 = 86,
+                  EmrPolyPolygon16 = 91, EmrCreateDibPatternBrushPt = 94, EmrPolyTextOutW = 97,
+                  EmrSmallTextOut = 108;
 constexpr quint16 MetaSaveDc = 0x001E, MetaSetBkMode = 0x0102, MetaSetTextAlign = 0x012E,
                   MetaSelectObject = 0x012D, MetaSetTextColor = 0x0209, MetaSetWindowOrg = 0x020B,
                   MetaSetWindowExt = 0x020C, MetaCreatePenIndirect = 0x02FA,
