@@ -2,6 +2,7 @@
 
 #include "rasterop.h"
 #include "symbolfont.h"
+#include "text.h"
 
 #include <QCoreApplication>
 #include <QFontMetricsF>
@@ -1017,23 +1018,24 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
         !std::isfinite(origin.y()))
         return;
 
-    QString family = f.face.isEmpty() ? QStringLiteral("Sans") : f.face;
+    QString family = f.face.isEmpty() ? QStringLiteral("Sans") : fontFamily(f.face);
     if (auto symbols = symbolText(f.face, f.charset, str)) {
         family = symbols->family;
         str = symbols->text;
     }
     QFont font(family);
-    font.setPointSizeF(pixels * 72 / dpi);
-    if (f.height > 0) { // cell height: shrink to the character height
-        const QFontMetricsF cell(font, &m_image);
-        if (cell.height() > 0)
-            font.setPointSizeF(std::max<qreal>(pixels * pixels / cell.height(), 0.5) * 72 / dpi);
-    }
     font.setWeight(QFont::Weight(std::clamp(f.weight == 0 ? 400 : f.weight, 100, 900)));
     font.setItalic(f.italic);
     font.setUnderline(f.underline);
     font.setStrikeOut(f.strikeOut);
     font.setHintingPreference(QFont::PreferNoHinting);
+    // A negative height is the em, a positive one the whole cell, as the face's Windows metrics
+    // measure it; text is placed by that cell.
+    const FaceMetrics face = faceMetrics(font);
+    const qreal em =
+        std::max<qreal>(f.height > 0 ? pixels / (face.ascent + face.descent) : pixels, 0.5);
+    const qreal ascent = face.ascent * em, descent = face.descent * em;
+    font.setPointSizeF(em * 72 / dpi);
     if (f.width != 0) {
         const qreal average = QFontMetricsF(font, &m_image).averageCharWidth();
         if (average > 0)
@@ -1070,17 +1072,17 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     case gdi::TaBaseline:
         break;
     case gdi::TaBottom:
-        y0 = -fm.descent();
+        y0 = -descent;
         break;
     default:
-        y0 = fm.ascent();
+        y0 = ascent;
     }
     const QTransform &w = m_dc.world;
     const qreal angle = f.escapement / 10.0 - qRadiansToDegrees(std::atan2(w.m12(), w.m11()));
     QTransform placement;
     placement.translate(origin.x(), origin.y());
     placement.rotate(-angle);
-    const QRectF box(x0, y0 - fm.ascent(), width, fm.height());
+    const QRectF box(x0, y0 - ascent, width, ascent + descent);
     if (!spend(placement.mapRect(box), kCostPerCharacter * qreal(str.size())))
         return;
 

@@ -62,11 +62,12 @@ QByteArray redEmf(const Records &records)
     return b.finish();
 }
 
-// A 200x100 picture that selects a 20 px IPA Gothic font and then plays `text`.
-QByteArray withFont(const Record &text, int escapement = 0, qint64 width = 0)
+// A 200x100 picture that selects a font (by default 20 px IPA Gothic) and then plays `text`.
+QByteArray withFont(const Record &text, int escapement = 0, qint64 width = 0,
+                    const QString &face = u"IPAGothic"_s, int height = -20)
 {
-    const QByteArray font = dwords({1, -20, width, escapement, 0, 400}) + QByteArray(8, 0) +
-                            utf16(QStringLiteral("IPAGothic")).leftJustified(64, '\0');
+    const QByteArray font = dwords({1, height, width, escapement, 0, 400}) + QByteArray(8, 0) +
+                            utf16(face).leftJustified(64, '\0');
     return EmfBuilder(QSize(200, 100))
         .record(EmrExtCreateFontIndirectW, font)
         .record(EmrSelectObject, {1})
@@ -451,6 +452,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("shown"); // null: an ordinary font
         QTest::newRow("symbol") << "Symbol" << 2 << u"ab\uF070W"_s << u"αβπΩ"_s;
         QTest::newRow("wingdings") << "Wingdings" << 0 << u"l\uF06E"_s << u"\uF06C\uF06E"_s;
+        QTest::newRow("marlett") << "Marlett" << 2 << u"ab"_s << u"\uF061\uF062"_s;
+        // Not installed: the signs from the fonts' charts, whatever the character set.
+        QTest::newRow("wingdings 2") << "Wingdings 2" << 2 << u"\uF0A3RT"_s << u"□☑☒"_s;
+        QTest::newRow("wingdings 3") << "wingdings 3" << 0 << u"u}"_s << u"▶▸"_s;
+        QTest::newRow("mt extra") << "MT Extra" << 2 << u"%lA"_s << u"˜ℓ "_s;
         QTest::newRow("unknown symbol font") << "No Such Signs" << 2 << u"ab"_s << u"  "_s;
         QTest::newRow("ordinary") << "Sans" << 0 << u"ab"_s << QString();
     }
@@ -492,6 +498,17 @@ private Q_SLOTS:
             << emfText(QStringLiteral("テスト"), 900) << QRect(99, -20, 26, 71) << QPoint(110, 40);
         // 8-bit characters without a rectangle (ETO_SMALL_CHARS, ETO_NO_RECT) from (100,50); two
         // strings, the second from (20,10).
+        // A cell 26 px high from the top at (100,10): Cambria's twin Caladea has a Windows ascent
+        // of 1.05 em (its other metrics say 0.9), descent 0.25, so the em is 20 px.
+        QTest::newRow("emf cell height from the top")
+            << withFont({EmrSmallTextOut, dwords({100, 10, 1, 0x300, 1, 0, 0}) + "H"}, 0, 0,
+                        u"Cambria"_s, 26)
+            << QRect(99, 16, 20, 16) << QPoint(105, 25);
+        // Wingdings 3's full stop is an arrow, rising well above the baseline.
+        QTest::newRow("emf wingdings 3 arrow")
+            << withFont({EmrSmallTextOut, dwords({100, 50, 1, 0x300, 1, 0, 0}) + "."}, 0, 0,
+                        u"Wingdings 3"_s)
+            << QRect(99, 49, 25, 25) << QPoint(110, 50);
         QTest::newRow("emf small text out")
             << withFont({EmrSmallTextOut, dwords({100, 50, 4, 0x300, 1, 0, 0}) + "Sign"})
             << QRect(99, 49, 50, 25) << QPoint(130, 60);
