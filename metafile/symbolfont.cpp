@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
-#include <utility>
 
 namespace metafile::detail {
 namespace {
@@ -29,45 +28,49 @@ constexpr const char *kFreeFontFiles[][2] = {
 constexpr const char *kPictureFonts[] = {"Wingdings", "Wingdings 2", "Wingdings 3",
                                          "Webdings",  "Marlett",     "MT Extra"};
 
-// Wingdings 2 and 3 come with Office and no free font copies them: their codes 0x20-0xFF as the
-// nearest signs in Unicode's older blocks (the characters Unicode encoded for them later are in
-// no font at hand), a space where nothing is close.
-constexpr std::u16string_view kWingdings2 = u" ✎✒✐✏✄✂☏☎▯▯▯▯▯▯▯"  // 0x20
-                                            u"▯▯▯ ▭▭  ◎     ☜☞"  // 0x30
-                                            u"☚☛☜☞☚☛☝☟☝☟☝☟☝☟ ✗"  // 0x40
-                                            u"✓☒☑☒☒⊗⊗⊘⊘&&&&‽‽‽"  // 0x50
-                                            u"‽❦❦❦❦❦❦❦❦○①②③④⑤⑥"  // 0x60
-                                            u"⑦⑧⑨⑩●❶❷❸❹❺❻❼❽❾❿ "  // 0x70
-                                            u"☉○☽☾¶✝✝◷◷◷◷◷◷◷◷◷"  // 0x80
-                                            u"◷◷◷▩▣·•●●●○○○○○◉"  // 0x90
-                                            u"◎▪■□□□□□□▣▣▣▣◆◆◆"  // 0xA0
-                                            u"◆◇◇◈◈◈◊◊◖◗◓◒■◆⬟⬟"  // 0xB0
-                                            u"⬣⬢⬣⬢✚✚✚✚✚✚✚✖✖✖✖✖"  // 0xC0
-                                            u"✖✖✱✱✱✱✱✻✻✻✻✻✳✳✳✳"  // 0xD0
-                                            u"✳▲▲✦✦✦★★★✶✶✴✴✹✹▲"  // 0xE0
-                                            u"✦✯✶✹✧✦※⁂        "; // 0xF0
-constexpr std::u16string_view kWingdings3 = u" ←→↑↓↖↗↙↘⇤⇥⤒⤓↖↘⇞"  // 0x20
-                                            u"⇟↔↕⇠⇢⇡⇣↯↲↳↰↱↰↱↵↳"  // 0x30
-                                            u"↩↪↵↵⇆⇅↹↨⇇⇈⇉⇊↶↷↺↻"  // 0x40
-                                            u"↻↺⎋⌤⌃⌥␣⍽⇪⇫⇦⇨⇦⇨⇦⇨"  // 0x50
-                                            u"⇦⇨⇦⇨⇦⇨←→↑↓↖↗↙↘↔↕"  // 0x60
-                                            u"▲▼△▽◀▶◁▷◣◢◤◥◂▸▴ "  // 0x70
-                                            u"▾▲▼◀▶◀▶▲▼←→↑↓←→↑"  // 0x80
-                                            u"↓←→↑↓←→↑↓←→↑↓←→↑"  // 0x90
-                                            u"↓←→↑↓←→←→←→←←→↑↓"  // 0xA0
-                                            u"→←→←→←→↑↓←→↑↓←→↑"  // 0xB0
-                                            u"↓←→↑↓←→↑↓↲↳↰↱↰↱↵"  // 0xC0
-                                            u"↳←→↑↓↖↗↙↘←→↑↓↖↗↙"  // 0xD0
-                                            u"↘←→↑↓↖↗↙↘←→↑↓←→↑"  // 0xE0
-                                            u"↓               "; // 0xF0
-static_assert(kWingdings2.size() == 224 && kWingdings3.size() == 224);
-// MT Extra, the equation editor's font of accents and signs, where its codes have a sign of their
-// own: the accents as spacing ones, since an equation places each by itself.
-constexpr std::pair<char16_t, char16_t> kMtExtra[] = {
-    {0x23, u'ˋ'}, {0x24, u'ˆ'}, {0x25, u'˜'}, {0x26, u'˙'}, {0x34, u'─'}, {0x43, u'∐'},
-    {0x44, u'ƛ'}, {0x49, u'∩'}, {0x4B, u'…'}, {0x4C, u'⋯'}, {0x4D, u'⋮'}, {0x4E, u'⋰'},
-    {0x4F, u'⋱'}, {0x51, u'∵'}, {0x55, u'∪'}, {0x60, u'‵'}, {0x61, u'↦'}, {0x62, u'↕'},
-    {0x63, u'⇕'}, {0x68, u'ℏ'}, {0x6C, u'ℓ'}};
+// Wingdings 2 and 3 and MT Extra (the equation editor's accents and signs) come with Office and
+// no free font copies them: their codes 0x20-0xFF as the nearest signs in Unicode's older blocks
+// (the characters Unicode encoded for some of them later are in no font at hand), a space where
+// nothing is close or beyond a chart's end. MT Extra's accents are spacing ones, since an equation
+// places each by itself.
+constexpr std::u16string_view kWingdings2 = u" ✎✒✐✏✄✂☏☎▯▯▯▯▯▯▯" // 0x20
+                                            u"▯▯▯ ▭▭  ◎     ☜☞" // 0x30
+                                            u"☚☛☜☞☚☛☝☟☝☟☝☟☝☟ ✗" // 0x40
+                                            u"✓☒☑☒☒⊗⊗⊘⊘‽‽‽‽&&&" // 0x50
+                                            u"&❦❦❦❦❦❦❦❦○①②③④⑤⑥" // 0x60
+                                            u"⑦⑧⑨⑩●❶❷❸❹❺❻❼❽❾❿ " // 0x70
+                                            u"☉○☽☾¶✝✝◷◷◷◷◷◷◷◷◷" // 0x80
+                                            u"◷◷◷▩▣·•●●○○○◉◉◉▪" // 0x90
+                                            u"▪■■□□□□□▣▣▣▣◆◆◆◆" // 0xA0
+                                            u"◇◈◈◈◆◆◆◆◈◊◖◗◓◒■◆" // 0xB0
+                                            u"⬟⬟⬣⬢⬣⬢✚✚✚✚✚✚✚✖✖✖" // 0xC0
+                                            u"✖✖✖✖✱✱✱✱✱✻✻✻✻✻✳✳" // 0xD0
+                                            u"✳✳✳▲▲✦✦★★✶✶✴✴✹✹▲" // 0xE0
+                                            u"✦✦✧✯✶✴✧✦※⁂";      // 0xF0
+constexpr std::u16string_view kWingdings3 = u" ←→↑↓↖↗↙↘⇤⇥⤒⤓↖↘⇞" // 0x20
+                                            u"⇟↔↕⇠⇢⇡⇣↯↲↳↰↱↰↱↵↳" // 0x30
+                                            u"↩↪↵↵⇄⇅↹↨⇇⇉⇈⇊↶↷↺↻" // 0x40
+                                            u"↻↺⎋⌤⌃⌥␣⍽⇪⇫⇦⇨⇦⇨⇦⇨" // 0x50
+                                            u"⇦⇨⇦⇨⇦⇨←→↑↓↖↗↙↘↔↕" // 0x60
+                                            u"▲▼△▽◀▶◁▷◣◢◤◥◂▸▴ " // 0x70
+                                            u"▾▲▼◀▶◀▶▲▼←→↑↓←→↑" // 0x80
+                                            u"↓←→↑↓←→↑↓←→↑↓←→↑" // 0x90
+                                            u"↓←→↑↓←→←→←→←←→↑↓" // 0xA0
+                                            u"→←→←→←→↑↓←→↑↓←→↑" // 0xB0
+                                            u"↓←→↑↓←→↑↓↲↳↰↱↰↱↵" // 0xC0
+                                            u"↳←→↑↓↖↗↙↘←→↑↓↖↗↙" // 0xD0
+                                            u"↘⇦⇨⇧⇩⬁⬀⬃⬂←→↑↓←→↑" // 0xE0
+                                            u"↓";               // 0xF0
+constexpr std::u16string_view kMtExtra = u"   ˋˆ˜˙         "    // 0x20
+                                         u"    ─     ∼≃⊲≪⊳≫"    // 0x30
+                                         u"≜≙≐∐ƛ    ∩℧…⋯⋮⋰⋱"    // 0x40
+                                         u"∥∵∡∢ ∪△□▭▱↗↙ ↘↖ "    // 0x50
+                                         u"‵↦↕⇕○⊙≻ ℏ   ℓ∓ ∘"    // 0x60
+                                         u"≺               "    // 0x70
+                                         u"⇄  ⇌  ⇀↽        "    // 0x80
+                                         u"                "    // 0x90
+                                         u" ℝℤℂℚℕ ⟦⟧";          // 0xA0
+static_assert(kWingdings2.size() <= 224 && kWingdings3.size() <= 224 && kMtExtra.size() <= 224);
 
 // The Symbol font's codes 0x20-0xFF in Unicode (0: no equivalent).
 constexpr std::array<char16_t, kLastCode - kFirstCode + 1> kSymbolToUnicode = {
@@ -126,16 +129,14 @@ std::optional<char16_t> charted(const QString &family, char16_t code)
     const auto is = [&](const char *name) {
         return family.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
     };
-    if (is("Wingdings 2"))
-        return kWingdings2[code - kFirstCode];
-    if (is("Wingdings 3"))
-        return kWingdings3[code - kFirstCode];
-    if (!is("MT Extra"))
+    const std::u16string_view chart = is("Wingdings 2")   ? kWingdings2
+                                      : is("Wingdings 3") ? kWingdings3
+                                      : is("MT Extra")    ? kMtExtra
+                                                          : std::u16string_view();
+    if (chart.empty())
         return std::nullopt;
-    for (const auto &[from, to] : kMtExtra)
-        if (from == code)
-            return to;
-    return u' ';
+    const size_t at = code - kFirstCode;
+    return at < chart.size() ? chart[at] : u' ';
 }
 
 bool knownFamily(const QString &family)
