@@ -33,8 +33,8 @@ constexpr const char *kPictureFonts[] = {"Wingdings", "Wingdings 2", "Wingdings 
 // (the characters Unicode encoded for some of them later are in no font at hand), a space where
 // nothing is close or beyond a chart's end. MT Extra's accents are spacing ones, since an equation
 // places each by itself.
-constexpr std::u16string_view kWingdings2 = u" ✎✒✐✏✄✂☏☎▯▯▯▯▯▯▯" // 0x20
-                                            u"▯▯▯ ▭▭  ◎     ☜☞" // 0x30
+constexpr std::u16string_view kWingdings2 = u" ✎✒✐✏✄✂☏☎       " // 0x20
+                                            u"    ▭▭  ◎     ☜☞" // 0x30
                                             u"☚☛☜☞☚☛☝☟☝☟☝☟☝☟ ✗" // 0x40
                                             u"✓☒☑☒☒⊗⊗⊘⊘‽‽‽‽&&&" // 0x50
                                             u"&❦❦❦❦❦❦❦❦○①②③④⑤⑥" // 0x60
