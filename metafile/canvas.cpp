@@ -1078,7 +1078,10 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
         y0 = ascent;
     }
     const QTransform &w = m_dc.world;
-    const qreal angle = f.escapement / 10.0 - qRadiansToDegrees(std::atan2(w.m12(), w.m11()));
+    // The escapement turns counter-clockwise in logical space, so a mapping that turns an axis
+    // over (a y axis pointing up) turns it the other way on the picture; the glyphs stay upright.
+    const qreal escapement = (t.determinant() < 0 ? -1 : 1) * f.escapement / 10.0;
+    const qreal angle = escapement - qRadiansToDegrees(std::atan2(w.m12(), w.m11()));
     QTransform placement;
     placement.translate(origin.x(), origin.y());
     placement.rotate(-angle);

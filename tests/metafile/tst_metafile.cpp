@@ -62,18 +62,19 @@ QByteArray redEmf(const Records &records)
     return b.finish();
 }
 
-// A 200x100 picture that selects a font (by default 20 px IPA Gothic) and then plays `text`.
-QByteArray withFont(const Record &text, int escapement = 0, qint64 width = 0,
+// A 200x100 picture that selects a font (by default 20 px IPA Gothic) and then plays `records`.
+QByteArray withFont(const Records &records, int escapement = 0, qint64 width = 0,
                     const QString &face = u"IPAGothic"_s, int height = -20)
 {
     const QByteArray font = dwords({1, height, width, escapement, 0, 400}) + QByteArray(8, 0) +
                             utf16(face).leftJustified(64, '\0');
-    return EmfBuilder(QSize(200, 100))
-        .record(EmrExtCreateFontIndirectW, font)
+    EmfBuilder b(QSize(200, 100));
+    b.record(EmrExtCreateFontIndirectW, font)
         .record(EmrSelectObject, {1})
-        .record(EmrSetBkMode, {1})
-        .record(text.first, text.second)
-        .finish();
+        .record(EmrSetBkMode, {1});
+    for (const auto &[type, payload] : records)
+        b.record(type, payload);
+    return b.finish();
 }
 
 // A text object of `chars` characters at (x,y) whose string lies at `offset` of its record:
@@ -83,11 +84,13 @@ QByteArray emrText(int x, int y, qsizetype chars, int offset)
     return dwords({x, y, chars, offset, 0}) + rect(0, 0, 0, 0) + dwords({0});
 }
 
-// Text drawn at (100,50) (bounds, mode and scales first).
-QByteArray emfText(const QString &text, int escapement, qint64 width = 0)
+// Text drawn at (x,y) after `mapping` (bounds, mode and scales first).
+QByteArray emfText(const QString &text, int escapement, qint64 width = 0, int x = 100, int y = 50,
+                   Records mapping = {})
 {
-    return withFont({EmrExtTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0}) +
-                                         emrText(100, 50, text.size(), 76) + utf16(text)},
+    return withFont(mapping << Record{EmrExtTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0}) +
+                                                          emrText(x, y, text.size(), 76) +
+                                                          utf16(text)},
                     escapement, width);
 }
 
@@ -496,26 +499,32 @@ private Q_SLOTS:
             << wmf(8 | 6) << QRect(65, 25, 70, 26) << QPoint(100, 40);
         QTest::newRow("emf rotated 90")
             << emfText(QStringLiteral("テスト"), 900) << QRect(99, -20, 26, 71) << QPoint(110, 40);
-        // 8-bit characters without a rectangle (ETO_SMALL_CHARS, ETO_NO_RECT) from (100,50); two
-        // strings, the second from (20,10).
+        // With the y axis pointing up, 270 degrees read upwards too, from (100,90) on the picture.
+        QTest::newRow("emf rotated 270, y axis up")
+            << emfText(u"テスト"_s, 2700, 0, 100, 10,
+                       {rec(EmrSetMapMode, {8}), rec(EmrSetWindowOrgEx, {0, 100}),
+                        rec(EmrSetWindowExtEx, {200, -100}), rec(EmrSetViewportExtEx, {200, 100})})
+            << QRect(99, 25, 26, 67) << QPoint(110, 40);
         // A cell 26 px high from the top at (100,10): Cambria's twin Caladea has a Windows ascent
         // of 1.05 em (its other metrics say 0.9), descent 0.25, so the em is 20 px.
         QTest::newRow("emf cell height from the top")
-            << withFont({EmrSmallTextOut, dwords({100, 10, 1, 0x300, 1, 0, 0}) + "H"}, 0, 0,
+            << withFont({{EmrSmallTextOut, dwords({100, 10, 1, 0x300, 1, 0, 0}) + "H"}}, 0, 0,
                         u"Cambria"_s, 26)
             << QRect(99, 16, 20, 16) << QPoint(105, 25);
         // Wingdings 3's full stop is an arrow, rising well above the baseline.
         QTest::newRow("emf wingdings 3 arrow")
-            << withFont({EmrSmallTextOut, dwords({100, 50, 1, 0x300, 1, 0, 0}) + "."}, 0, 0,
+            << withFont({{EmrSmallTextOut, dwords({100, 50, 1, 0x300, 1, 0, 0}) + "."}}, 0, 0,
                         u"Wingdings 3"_s)
             << QRect(99, 49, 25, 25) << QPoint(110, 50);
+        // 8-bit characters without a rectangle (ETO_SMALL_CHARS, ETO_NO_RECT) from (100,50); two
+        // strings, the second from (20,10).
         QTest::newRow("emf small text out")
-            << withFont({EmrSmallTextOut, dwords({100, 50, 4, 0x300, 1, 0, 0}) + "Sign"})
+            << withFont({{EmrSmallTextOut, dwords({100, 50, 4, 0x300, 1, 0, 0}) + "Sign"}})
             << QRect(99, 49, 50, 25) << QPoint(130, 60);
         QTest::newRow("emf poly text out")
-            << withFont({EmrPolyTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0, 2}) +
-                                              emrText(100, 50, 4, 120) + emrText(20, 10, 4, 128) +
-                                              utf16(u"SignSign"_s)})
+            << withFont({{EmrPolyTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0, 2}) +
+                                               emrText(100, 50, 4, 120) + emrText(20, 10, 4, 128) +
+                                               utf16(u"SignSign"_s)}})
             << QRect(19, 9, 130, 65) << QPoint(25, 15);
         // An EMF+ font's name carries its length and no NUL: eight i in Liberation Mono reach
         // 96 px, in any proportional face about half as far.
