@@ -1030,10 +1030,11 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     font.setStrikeOut(f.strikeOut);
     font.setHintingPreference(QFont::PreferNoHinting);
     // A negative height is the em, a positive one the whole cell, as the face's Windows metrics
-    // measure it; text is placed by that cell.
+    // measure it; text is placed by that cell. Fonts are drawn at whole pixel sizes (Qt's glyphs
+    // come so, and GDI realises its fonts so), and placed by the size drawn.
     const FaceMetrics face = faceMetrics(font);
-    const qreal em =
-        std::max<qreal>(f.height > 0 ? pixels / (face.ascent + face.descent) : pixels, 0.5);
+    const qreal em = std::max<qreal>(
+        std::round(f.height > 0 ? pixels / (face.ascent + face.descent) : pixels), 1);
     const qreal ascent = face.ascent * em, descent = face.descent * em;
     font.setPointSizeF(em * 72 / dpi);
     if (f.width != 0) {
