@@ -2,6 +2,7 @@
 
 #include "rasterop.h"
 #include "symbolfont.h"
+#include "text.h"
 
 #include <QCoreApplication>
 #include <QFontMetricsF>
@@ -109,6 +110,29 @@ bool saneTransform(const QTransform &t)
         if (!std::isfinite(v) || std::abs(v) > 1e9)
             return false;
     return true;
+}
+
+// GDI fills rectangles by whole pixels: edges on the pixel grid, so that rectangles sharing an
+// edge leave no seam between them; one that is not empty keeps at least a pixel.
+QRectF pixelAligned(const QRectF &image)
+{
+    const QRectF r = image.normalized();
+    const qreal left = std::round(r.left()), top = std::round(r.top());
+    return QRectF(QPointF(left, top),
+                  QPointF(std::max(std::round(r.right()), left + (r.width() > 0 ? 1 : 0)),
+                          std::max(std::round(r.bottom()), top + (r.height() > 0 ? 1 : 0))));
+}
+
+// A logical rectangle in image pixels, filled by whole pixels wherever it stays upright.
+QPainterPath filledRect(const QTransform &t, const QRectF &logical)
+{
+    QPainterPath p;
+    if (t.type() > QTransform::TxScale) {
+        p.addRect(logical.normalized());
+        return t.map(p);
+    }
+    p.addRect(pixelAligned(t.mapRect(logical.normalized())));
+    return p;
 }
 
 QColor stockGray(int level)
@@ -922,6 +946,11 @@ void Canvas::polyDraw(const QPolygonF &points, const QByteArray &types)
 
 void Canvas::rectangle(const QRectF &r)
 {
+    if (!m_recording && (m_dc.pen.style & gdi::PsStyleMask) == gdi::PsNull) {
+        if (const QTransform t = fullTransform(); saneTransform(t))
+            paintDevicePath(filledRect(t, r), true, false);
+        return;
+    }
     QPainterPath path;
     path.addRect(r.normalized());
     paintShape(path, true, true);
@@ -1164,9 +1193,7 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     if (!saneTransform(t))
         return;
     if (rect && (options & gdi::EtoOpaque)) {
-        QPainterPath rp;
-        rp.addRect(rect->normalized());
-        const QPainterPath mapped = t.map(rp);
+        const QPainterPath mapped = filledRect(t, *rect);
         if (spend(mapped.controlPointRect())) {
             applyClip();
             m_painter.fillPath(mapped, m_dc.bkColor);
@@ -1186,23 +1213,25 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
         !std::isfinite(origin.y()))
         return;
 
-    QString family = f.face.isEmpty() ? QStringLiteral("Sans") : f.face;
+    QString family = f.face.isEmpty() ? QStringLiteral("Sans") : fontFamily(f.face);
     if (auto symbols = symbolText(f.face, f.charset, str)) {
         family = symbols->family;
         str = symbols->text;
     }
     QFont font(family);
-    font.setPointSizeF(pixels * 72 / dpi);
-    if (f.height > 0) { // cell height: shrink to the character height
-        const QFontMetricsF cell(font, &m_image);
-        if (cell.height() > 0)
-            font.setPointSizeF(std::max<qreal>(pixels * pixels / cell.height(), 0.5) * 72 / dpi);
-    }
     font.setWeight(QFont::Weight(std::clamp(f.weight == 0 ? 400 : f.weight, 100, 900)));
     font.setItalic(f.italic);
     font.setUnderline(f.underline);
     font.setStrikeOut(f.strikeOut);
     font.setHintingPreference(QFont::PreferNoHinting);
+    // A negative height is the em, a positive one the whole cell, as the face's Windows metrics
+    // measure it; text is placed by that cell. Fonts are drawn at whole pixel sizes (Qt's glyphs
+    // come so, and GDI realises its fonts so), and placed by the size drawn.
+    const FaceMetrics face = faceMetrics(font);
+    const qreal em = std::max<qreal>(
+        std::round(f.height > 0 ? pixels / (face.ascent + face.descent) : pixels), 1);
+    const qreal ascent = face.ascent * em, descent = face.descent * em;
+    font.setPointSizeF(em * 72 / dpi);
     if (f.width != 0) {
         const qreal average = QFontMetricsF(font, &m_image).averageCharWidth();
         if (average > 0)
@@ -1239,17 +1268,20 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     case gdi::TaBaseline:
         break;
     case gdi::TaBottom:
-        y0 = -fm.descent();
+        y0 = -descent;
         break;
     default:
-        y0 = fm.ascent();
+        y0 = ascent;
     }
     const QTransform &w = m_dc.world;
-    const qreal angle = f.escapement / 10.0 - qRadiansToDegrees(std::atan2(w.m12(), w.m11()));
+    // The escapement turns counter-clockwise in logical space, so a mapping that turns an axis
+    // over (a y axis pointing up) turns it the other way on the picture; the glyphs stay upright.
+    const qreal escapement = (t.determinant() < 0 ? -1 : 1) * f.escapement / 10.0;
+    const qreal angle = escapement - qRadiansToDegrees(std::atan2(w.m12(), w.m11()));
     QTransform placement;
     placement.translate(origin.x(), origin.y());
     placement.rotate(-angle);
-    const QRectF box(x0, y0 - fm.ascent(), width, fm.height());
+    const QRectF box(x0, y0 - ascent, width, ascent + descent);
     if (!spend(placement.mapRect(box)))
         return;
 
@@ -1263,7 +1295,10 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     }
     m_painter.setTransform(placement);
     if (m_dc.bkMode == gdi::Opaque)
-        m_painter.fillRect(box, m_dc.bkColor);
+        m_painter.fillRect(placement.type() > QTransform::TxTranslate
+                               ? box
+                               : pixelAligned(box.translated(origin)).translated(-origin),
+                           m_dc.bkColor);
     m_painter.setFont(font);
     m_painter.setPen(m_dc.textColor);
     if (positions.isEmpty()) {
@@ -1300,10 +1335,10 @@ void Canvas::patBlt(const QRectF &logical, quint32 rop)
     if (rop3UsesPattern(index) && m_dc.brush.style == gdi::BsNull)
         return;
     const QTransform t = fullTransform();
-    QPainterPath p;
-    p.addRect(logical.normalized());
-    const QPainterPath mapped = t.map(p);
-    if (!saneTransform(t) || !spend(mapped.controlPointRect()))
+    if (!saneTransform(t))
+        return;
+    const QPainterPath mapped = filledRect(t, logical);
+    if (!spend(mapped.controlPointRect()))
         return;
     applyClip();
     switch (index) {

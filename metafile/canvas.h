@@ -56,7 +56,10 @@ enum TextAlign : quint32
 enum ExtTextOptions : quint32
 {
     EtoOpaque = 2,
-    EtoClipped = 4
+    EtoClipped = 4,
+    EtoNoRect = 0x100,
+    EtoSmallChars = 0x200, // 8-bit characters: the low bytes of UTF-16 ones
+    EtoPdy = 0x2000,       // advances in pairs of x and y
 };
 enum RegionMode
 {

@@ -103,6 +103,9 @@ enum RecordType : quint32
     CreateMonoBrush = 93,
     CreateDibPatternBrushPt = 94,
     ExtCreatePen = 95,
+    PolyTextOutA = 96,
+    PolyTextOutW = 97,
+    SmallTextOut = 108,
     AlphaBlend = 114,
     TransparentBlt = 116,
     GradientFill = 118,
@@ -128,7 +131,9 @@ private:
     QRegion regionData(ByteReader &r, quint32 size);
     bool polyRecord(ByteReader &r, quint32 type);
     bool polyPolyRecord(ByteReader &r, quint32 type);
-    bool textRecord(ByteReader &r, bool wide);
+    bool textRecord(ByteReader &r, quint32 type);
+    bool emrText(ByteReader &r, bool wide);
+    bool smallTextRecord(ByteReader &r);
     bool blitRecord(ByteReader &r, quint32 type);
     bool stretchDiBits(ByteReader &r, quint32 type);
     bool patternBrush(ByteReader &r, bool mono);
@@ -267,18 +272,33 @@ bool EmfPlayer::polyPolyRecord(ByteReader &r, quint32 type)
     return true;
 }
 
-bool EmfPlayer::textRecord(ByteReader &r, bool wide)
+// EXTTEXTOUT carries one text object, POLYTEXTOUT a count of them.
+bool EmfPlayer::textRecord(ByteReader &r, quint32 type)
 {
+    constexpr qsizetype kMinTextObjectSize = 24;
     r.skip(16); // bounds
     r.u32();    // graphics mode
     r.f32();
     r.f32();
+    const bool poly = type == PolyTextOutA || type == PolyTextOutW;
+    const quint32 count = poly ? r.u32() : 1;
+    if (!r.ok() || count > r.remaining() / kMinTextObjectSize)
+        return false;
+    for (quint32 i = 0; i < count; ++i)
+        if (!emrText(r, type == ExtTextOutW || type == PolyTextOutW))
+            return false;
+    return true;
+}
+
+// A text object at the read position; its offsets count from the start of the record.
+bool EmfPlayer::emrText(ByteReader &r, bool wide)
+{
     const QPointF ref = point(r);
     const quint32 chars = r.u32();
     const quint32 offString = r.u32();
     const quint32 options = r.u32();
     std::optional<QRectF> box;
-    if (!(options & 0x100)) { // ETO_NO_RECT
+    if (!(options & gdi::EtoNoRect)) {
         const QRectF rc = rect(r);
         if (rc.width() != 0 && rc.height() != 0)
             box = rc;
@@ -292,7 +312,7 @@ bool EmfPlayer::textRecord(ByteReader &r, bool wide)
         return false;
     QString str;
     QList<qreal> dx;
-    const int dxStep = (options & 0x2000) ? 2 : 1; // ETO_PDY: pairs of x and y advances
+    const int dxStep = (options & gdi::EtoPdy) ? 2 : 1;
     QList<qreal> unitDx;
     if (offDx != 0 && chars > 0) {
         const QByteArrayView dxBytes = r.slice(offDx, qint64(chars) * 4 * dxStep);
@@ -315,6 +335,33 @@ bool EmfPlayer::textRecord(ByteReader &r, bool wide)
         str = decodeText(raw, m_canvas.dc().font.charset, unitDx, &dx);
     }
     m_canvas.text(ref, str, dx, options, box);
+    return true;
+}
+
+// Text without advances, its characters stored in 8 bits where all of them fit.
+bool EmfPlayer::smallTextRecord(ByteReader &r)
+{
+    const QPointF ref = point(r);
+    const quint32 chars = r.u32();
+    const quint32 options = r.u32();
+    r.u32(); // graphics mode
+    r.f32();
+    r.f32();
+    std::optional<QRectF> box;
+    if (!(options & gdi::EtoNoRect)) {
+        const QRectF rc = rect(r);
+        if (rc.width() != 0 && rc.height() != 0)
+            box = rc;
+    }
+    const bool small = options & gdi::EtoSmallChars;
+    ByteReader units(r.bytes(qint64(chars) * (small ? 1 : 2)));
+    if (!r.ok())
+        return false;
+    QString str;
+    str.reserve(chars);
+    for (quint32 i = 0; i < chars; ++i)
+        str.append(QChar(small ? units.u8() : units.u16()));
+    m_canvas.text(ref, str, {}, options, box);
     return true;
 }
 
@@ -878,7 +925,13 @@ bool EmfPlayer::play(quint32 type, QByteArrayView record)
     }
     case ExtTextOutA:
     case ExtTextOutW:
-        if (!textRecord(r, type == ExtTextOutW))
+    case PolyTextOutA:
+    case PolyTextOutW:
+        if (!textRecord(r, type))
+            return false;
+        break;
+    case SmallTextOut:
+        if (!smallTextRecord(r))
             return false;
         break;
     case BitBlt:
@@ -945,6 +998,9 @@ bool drawsGdi(quint32 type, QByteArrayView record)
     case StretchDiBits:
     case ExtTextOutA:
     case ExtTextOutW:
+    case PolyTextOutA:
+    case PolyTextOutW:
+    case SmallTextOut:
     case PolyBezier16:
     case Polygon16:
     case Polyline16:

@@ -5,6 +5,7 @@
 #include "bytes/byte_reader.h"
 #include "canvas.h"
 #include "dib.h"
+#include "text.h"
 
 #include <QFontMetricsF>
 #include <QLinearGradient>
@@ -616,7 +617,10 @@ PlusObject EmfPlusPlayer::State::parseObject(int type, QByteArrayView data)
             break;
         for (quint32 i = 0; i < length; ++i)
             f.family.append(QChar(r.u16()));
-        f.family.truncate(f.family.indexOf(QChar(0))); // -1 keeps all
+        // The name carries its length; a NUL, where one is written, ends it early.
+        if (const qsizetype end = f.family.indexOf(QChar(0)); end >= 0)
+            f.family.truncate(end);
+        f.family = fontFamily(f.family);
         if (r.ok())
             return f;
         break;

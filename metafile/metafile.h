@@ -7,8 +7,8 @@
 #include <atomic>
 #include <optional>
 
-// Windows metafile player: reads WMF (plain and placeable) and EMF pictures and plays their
-// records onto a QPainter at the picture's natural size.
+// Windows metafile player: reads WMF (plain and placeable), EMF and EMF+ (the GDI+ records EMF
+// comments carry) pictures and plays their records onto a QPainter at the picture's natural size.
 namespace metafile {
 
 // Lengths in twips, as the windows keep them: at 96 dpi fifteen twips make one pixel.

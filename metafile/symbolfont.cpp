@@ -4,7 +4,9 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace metafile::detail {
 namespace {
@@ -20,7 +22,55 @@ constexpr char16_t kPrivateArea = 0xF000;
 constexpr const char *kFreeFontFiles[][2] = {
     {"wingdings", "/usr/share/wine/fonts/wingding.ttf"},
     {"webdings", "/usr/share/wine/fonts/webdings.ttf"},
+    {"marlett", "/usr/share/wine/fonts/marlett.ttf"},
 };
+// Fonts of signs whatever character set a file names for them.
+constexpr const char *kPictureFonts[] = {"Wingdings", "Wingdings 2", "Wingdings 3",
+                                         "Webdings",  "Marlett",     "MT Extra"};
+
+// Wingdings 2 and 3 and MT Extra (the equation editor's accents and signs) come with Office and
+// no free font copies them: their codes 0x20-0xFF as the nearest signs in Unicode's older blocks
+// (the characters Unicode encoded for some of them later are in no font at hand), a space where
+// nothing is close or beyond a chart's end. MT Extra's accents are spacing ones, since an equation
+// places each by itself.
+constexpr std::u16string_view kWingdings2 = u" ✎✒✐✏✄✂☏☎       " // 0x20
+                                            u"    ▭▭  ◎     ☜☞" // 0x30
+                                            u"☚☛☜☞☚☛☝☟☝☟☝☟☝☟ ✗" // 0x40
+                                            u"✓☒☑☒☒⊗⊗⊘⊘‽‽‽‽&&&" // 0x50
+                                            u"&❦❦❦❦❦❦❦❦○①②③④⑤⑥" // 0x60
+                                            u"⑦⑧⑨⑩●❶❷❸❹❺❻❼❽❾❿ " // 0x70
+                                            u"☉○☽☾¶✝✝◷◷◷◷◷◷◷◷◷" // 0x80
+                                            u"◷◷◷▩▣·•●●○○○◉◉◉▪" // 0x90
+                                            u"▪■■□□□□□▣▣▣▣◆◆◆◆" // 0xA0
+                                            u"◇◈◈◈◆◆◆◆◈◊◖◗◓◒■◆" // 0xB0
+                                            u"⬟⬟⬣⬢⬣⬢✚✚✚✚✚✚✚✖✖✖" // 0xC0
+                                            u"✖✖✖✖✱✱✱✱✱✻✻✻✻✻✳✳" // 0xD0
+                                            u"✳✳✳▲▲✦✦★★✶✶✴✴✹✹▲" // 0xE0
+                                            u"✦✦✧✯✶✴✧✦※⁂";      // 0xF0
+constexpr std::u16string_view kWingdings3 = u" ←→↑↓↖↗↙↘⇤⇥⤒⤓↖↘⇞" // 0x20
+                                            u"⇟↔↕⇠⇢⇡⇣↯↲↳↰↱↰↱↵↳" // 0x30
+                                            u"↩↪↵↵⇄⇅↹↨⇇⇉⇈⇊↶↷↺↻" // 0x40
+                                            u"↻↺⎋⌤⌃⌥␣⍽⇪⇫⇦⇨⇦⇨⇦⇨" // 0x50
+                                            u"⇦⇨⇦⇨⇦⇨←→↑↓↖↗↙↘↔↕" // 0x60
+                                            u"▲▼△▽◀▶◁▷◣◢◤◥◂▸▴ " // 0x70
+                                            u"▾▲▼◀▶◀▶▲▼←→↑↓←→↑" // 0x80
+                                            u"↓←→↑↓←→↑↓←→↑↓←→↑" // 0x90
+                                            u"↓←→↑↓←→←→←→←←→↑↓" // 0xA0
+                                            u"→←→←→←→↑↓←→↑↓←→↑" // 0xB0
+                                            u"↓←→↑↓←→↑↓↲↳↰↱↰↱↵" // 0xC0
+                                            u"↳←→↑↓↖↗↙↘←→↑↓↖↗↙" // 0xD0
+                                            u"↘⇦⇨⇧⇩⬁⬀⬃⬂←→↑↓←→↑" // 0xE0
+                                            u"↓";               // 0xF0
+constexpr std::u16string_view kMtExtra = u"   ˋˆ˜˙         "    // 0x20
+                                         u"    ─     ∼≃⊲≪⊳≫"    // 0x30
+                                         u"≜≙≐∐ƛ    ∩℧…⋯⋮⋰⋱"    // 0x40
+                                         u"∥∵∡∢ ∪△□▭▱↗↙ ↘↖ "    // 0x50
+                                         u"‵↦↕⇕○⊙≻ ℏ   ℓ∓ ∘"    // 0x60
+                                         u"≺               "    // 0x70
+                                         u"⇄  ⇌  ⇀↽        "    // 0x80
+                                         u"                "    // 0x90
+                                         u" ℝℤℂℚℕ ⟦⟧";          // 0xA0
+static_assert(kWingdings2.size() <= 224 && kWingdings3.size() <= 224 && kMtExtra.size() <= 224);
 
 // The Symbol font's codes 0x20-0xFF in Unicode (0: no equivalent).
 constexpr std::array<char16_t, kLastCode - kFirstCode + 1> kSymbolToUnicode = {
@@ -72,6 +122,23 @@ char16_t symbolCode(QChar c)
     return (u >= kFirstCode && u <= kLastCode) ? u : 0;
 }
 
+// The sign `code` (0x20-0xFF) shows in `family` by the charts above; std::nullopt for a font
+// without a chart, a space for a code without a sign.
+std::optional<char16_t> charted(const QString &family, char16_t code)
+{
+    const auto is = [&](const char *name) {
+        return family.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+    };
+    const std::u16string_view chart = is("Wingdings 2")   ? kWingdings2
+                                      : is("Wingdings 3") ? kWingdings3
+                                      : is("MT Extra")    ? kMtExtra
+                                                          : std::u16string_view();
+    if (chart.empty())
+        return std::nullopt;
+    const size_t at = code - kFirstCode;
+    return at < chart.size() ? chart[at] : u' ';
+}
+
 bool knownFamily(const QString &family)
 {
     return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
@@ -105,13 +172,20 @@ std::optional<SymbolText> symbolText(const QString &face, quint8 charset, const 
                                                               : u' ');
         return out;
     }
-    const bool pictureFont = family.compare(QLatin1String("Wingdings"), Qt::CaseInsensitive) == 0 ||
-                             family.compare(QLatin1String("Webdings"), Qt::CaseInsensitive) == 0;
+    const bool pictureFont =
+        std::any_of(std::begin(kPictureFonts), std::end(kPictureFonts), [&](const char *name) {
+            return family.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+        });
     if (!pictureFont && charset != kSymbolCharset)
         return std::nullopt;
     SymbolText out{family, text};
     if (family.isEmpty() || !fontAvailable(family)) {
-        out.text.fill(u' ');
+        // Without the font, its signs from its chart in a face that has them, where one is known
+        const bool known = charted(family, kFirstCode).has_value();
+        out.family = QStringLiteral("DejaVu Sans");
+        for (QChar &c : out.text)
+            if (const char16_t code = symbolCode(c))
+                c = known ? QChar(*charted(family, code)) : QChar(u' ');
         return out;
     }
     // Ask for each code where symbol fonts keep it and leave out what the font lacks.

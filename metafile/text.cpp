@@ -1,8 +1,25 @@
 #include "text.h"
 
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QRawFont>
 #include <QStringDecoder>
+#include <QtEndian>
 
 namespace metafile::detail {
+namespace {
+
+constexpr const char *kMetricTwins[][2] = {
+    {"Arial", "Liberation Sans"},
+    {"Helvetica", "Liberation Sans"}, // as Windows substitutes
+    {"Times New Roman", "Liberation Serif"},
+    {"Times", "Liberation Serif"},
+    {"Courier New", "Liberation Mono"},
+    {"Calibri", "Carlito"},
+    {"Cambria", "Caladea"},
+};
+
+} // namespace
 
 QByteArray codecForCharset(quint8 charset)
 {
@@ -68,6 +85,41 @@ QString decodeText(QByteArrayView bytes, quint8 charset, const QList<qreal> &byt
             pending = 0;
     }
     return out;
+}
+
+QString fontFamily(const QString &face)
+{
+    const QString name = face.trimmed();
+    for (const auto &[windows, twin] : kMetricTwins) {
+        if (name.compare(QLatin1String(windows), Qt::CaseInsensitive) != 0)
+            continue;
+        const QString resolved = QFontInfo(QFont(name)).family();
+        return resolved.compare(name, Qt::CaseInsensitive) == 0 ? name : QString::fromLatin1(twin);
+    }
+    return name;
+}
+
+FaceMetrics faceMetrics(QFont font)
+{
+    constexpr int kProbePixels = 256;
+    constexpr qsizetype kWinAscentOffset = 74, kWinDescentOffset = 76;
+    constexpr qreal kMaxEms = 4; // beyond this a table is taken as broken
+    font.setPixelSize(kProbePixels);
+    const QRawFont raw = QRawFont::fromFont(font);
+    if (raw.isValid() && raw.unitsPerEm() > 0) {
+        const QByteArray os2 = raw.fontTable("OS/2");
+        if (os2.size() >= kWinDescentOffset + 2) {
+            const qreal ascent =
+                qFromBigEndian<quint16>(os2.constData() + kWinAscentOffset) / raw.unitsPerEm();
+            const qreal descent =
+                qFromBigEndian<quint16>(os2.constData() + kWinDescentOffset) / raw.unitsPerEm();
+            if (ascent + descent > 0 && ascent + descent < kMaxEms)
+                return {ascent, descent};
+        }
+    }
+    // Faces without Windows metrics: what the font engine reports
+    const QFontMetricsF metrics(font);
+    return {metrics.ascent() / kProbePixels, metrics.descent() / kProbePixels};
 }
 
 } // namespace metafile::detail

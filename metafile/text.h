@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QFont>
 #include <QList>
 #include <QString>
 
@@ -14,5 +15,20 @@ QByteArray codecForCharset(quint8 charset);
 // advances by the sum of its bytes' values.
 QString decodeText(QByteArrayView bytes, quint8 charset, const QList<qreal> &byteDx = {},
                    QList<qreal> *charDx = nullptr);
+
+// The family to draw a Windows face in: the face itself where it is installed, else its free
+// metric-compatible twin where it has one (Liberation for Arial, Times New Roman and Courier
+// New, Carlito for Calibri, Caladea for Cambria), which takes the same room on the line.
+QString fontFamily(const QString &face);
+
+// The vertical metrics GDI places text by, in ems: the Windows ascent and descent of the face
+// (usWinAscent and usWinDescent in its OS/2 table). Together they make the character cell, which
+// a positive font height gives; the internal leading is what the cell holds beyond the em.
+struct FaceMetrics
+{
+    qreal ascent = 0;
+    qreal descent = 0;
+};
+FaceMetrics faceMetrics(QFont font);
 
 } // namespace metafile::detail

@@ -63,21 +63,36 @@ QByteArray redEmf(const Records &records)
     return b.finish();
 }
 
-// Text in a 20 px IPA Gothic font, drawn at (100,50) of a 200x100 picture.
-QByteArray emfText(const QString &text, int escapement, qint64 width = 0)
+// A 200x100 picture that selects a font (by default 20 px IPA Gothic) and then plays `records`.
+QByteArray withFont(const Records &records, int escapement = 0, qint64 width = 0,
+                    const QString &face = u"IPAGothic"_s, int height = -20)
 {
-    const QByteArray font = dwords({1, -20, width, escapement, 0, 400}) + QByteArray(8, 0) +
-                            utf16(QStringLiteral("IPAGothic")).leftJustified(64, '\0');
-    // bounds, mode, scales, reference, count, string offset (76: just past these), options,
-    // rect, dx offset
-    const QByteArray out = rect(0, 0, 0, 0) + dwords({1, 0, 0, 100, 50, text.size(), 76, 0}) +
-                           rect(0, 0, 0, 0) + dwords({0}) + utf16(text);
-    return EmfBuilder(QSize(200, 100))
-        .record(EmrExtCreateFontIndirectW, font)
+    const QByteArray font = dwords({1, height, width, escapement, 0, 400}) + QByteArray(8, 0) +
+                            utf16(face).leftJustified(64, '\0');
+    EmfBuilder b(QSize(200, 100));
+    b.record(EmrExtCreateFontIndirectW, font)
         .record(EmrSelectObject, {1})
-        .record(EmrSetBkMode, {1})
-        .record(EmrExtTextOutW, out)
-        .finish();
+        .record(EmrSetBkMode, {1});
+    for (const auto &[type, payload] : records)
+        b.record(type, payload);
+    return b.finish();
+}
+
+// A text object of `chars` characters at (x,y) whose string lies at `offset` of its record:
+// reference, count, string offset, options, rect, dx offset.
+QByteArray emrText(int x, int y, qsizetype chars, int offset)
+{
+    return dwords({x, y, chars, offset, 0}) + rect(0, 0, 0, 0) + dwords({0});
+}
+
+// Text drawn at (x,y) after `mapping` (bounds, mode and scales first).
+QByteArray emfText(const QString &text, int escapement, qint64 width = 0, int x = 100, int y = 50,
+                   Records mapping = {})
+{
+    return withFont(mapping << Record{EmrExtTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0}) +
+                                                          emrText(x, y, text.size(), 76) +
+                                                          utf16(text)},
+                    escapement, width);
 }
 
 // The bounding box of pixels that are not transparent.
@@ -335,6 +350,19 @@ private Q_SLOTS:
                        {rec(EmrSetPolyFillMode, {mode}),
                         {EmrPolyPolygon16, rect(0, 0, 100, 100) + dwords({2, 8, 4, 4}) + squares}})
                 << Probes{{{20, 20}, red}, {{50, 50}, mode == 1 ? none : red}};
+        // Cells that share an edge at a fraction of a pixel (49.5) leave no seam there.
+        const Record scale{EmrSetWorldTransform, floats(1.5, 0, 0, 1.5, 0, 0)};
+        const Probes seam{{{49, 10}, red}, {{50, 10}, red}};
+        QTest::newRow("rectangles share an edge")
+            << redEmf(
+                   {scale, rec(EmrRectangle, {0, 0, 33, 20}), rec(EmrRectangle, {33, 0, 66, 20})})
+            << seam;
+        const auto opaque = [](int left, int right) { // no text, ETO_OPAQUE
+            return Record{EmrExtTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0, 0, 0, 0, 76, 2}) +
+                                              rect(left, 0, right, 20) + dwords({0})};
+        };
+        QTest::newRow("opaque text backgrounds share an edge")
+            << redEmf({scale, rec(EmrSetBkColor, {kRed}), opaque(0, 33), opaque(33, 66)}) << seam;
         QTest::newRow("fill polygon16")
             << redEmf({{EmrPolygon16, rect(0, 0, 100, 100) + dwords({4}) + squares.first(16)}})
             << Probes{{{20, 20}, red}, {{50, 50}, red}};
@@ -513,6 +541,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("shown"); // null: an ordinary font
         QTest::newRow("symbol") << "Symbol" << 2 << u"ab\uF070W"_s << u"αβπΩ"_s;
         QTest::newRow("wingdings") << "Wingdings" << 0 << u"l\uF06E"_s << u"\uF06C\uF06E"_s;
+        QTest::newRow("marlett") << "Marlett" << 2 << u"ab"_s << u"\uF061\uF062"_s;
+        // Not installed: the signs from the fonts' charts, whatever the character set.
+        QTest::newRow("wingdings 2") << "Wingdings 2" << 2 << u"\uF0A3RT"_s << u"□☑☒"_s;
+        QTest::newRow("wingdings 3") << "wingdings 3" << 0 << u"u}"_s << u"▶▸"_s;
+        QTest::newRow("mt extra") << "MT Extra" << 2 << u"%l("_s << u"˜ℓ "_s;
         QTest::newRow("unknown symbol font") << "No Such Signs" << 2 << u"ab"_s << u"  "_s;
         QTest::newRow("ordinary") << "Sans" << 0 << u"ab"_s << QString();
     }
@@ -552,6 +585,48 @@ private Q_SLOTS:
             << wmf(8 | 6) << QRect(65, 25, 70, 26) << QPoint(100, 40);
         QTest::newRow("emf rotated 90")
             << emfText(QStringLiteral("テスト"), 900) << QRect(99, -20, 26, 71) << QPoint(110, 40);
+        // With the y axis pointing up, 270 degrees read upwards too, from (100,90) on the picture.
+        QTest::newRow("emf rotated 270, y axis up")
+            << emfText(u"テスト"_s, 2700, 0, 100, 10,
+                       {rec(EmrSetMapMode, {8}), rec(EmrSetWindowOrgEx, {0, 100}),
+                        rec(EmrSetWindowExtEx, {200, -100}), rec(EmrSetViewportExtEx, {200, 100})})
+            << QRect(99, 25, 26, 67) << QPoint(110, 40);
+        // A cell 26 px high from the top at (100,10): Cambria's twin Caladea has a Windows ascent
+        // of 1.05 em (its other metrics say 0.9), descent 0.25, so the em is 20 px.
+        QTest::newRow("emf cell height from the top")
+            << withFont({{EmrSmallTextOut, dwords({100, 10, 1, 0x300, 1, 0, 0}) + "H"}}, 0, 0,
+                        u"Cambria"_s, 26)
+            << QRect(99, 16, 20, 16) << QPoint(105, 25);
+        // Wingdings 3's full stop is an arrow, rising well above the baseline.
+        QTest::newRow("emf wingdings 3 arrow")
+            << withFont({{EmrSmallTextOut, dwords({100, 50, 1, 0x300, 1, 0, 0}) + "."}}, 0, 0,
+                        u"Wingdings 3"_s)
+            << QRect(99, 49, 25, 25) << QPoint(110, 50);
+        // 8-bit characters without a rectangle (ETO_SMALL_CHARS, ETO_NO_RECT) from (100,50); two
+        // strings, the second from (20,10).
+        QTest::newRow("emf small text out")
+            << withFont({{EmrSmallTextOut, dwords({100, 50, 4, 0x300, 1, 0, 0}) + "Sign"}})
+            << QRect(99, 49, 50, 25) << QPoint(130, 60);
+        QTest::newRow("emf poly text out")
+            << withFont({{EmrPolyTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0, 2}) +
+                                               emrText(100, 50, 4, 120) + emrText(20, 10, 4, 128) +
+                                               utf16(u"SignSign"_s)}})
+            << QRect(19, 9, 130, 65) << QPoint(25, 15);
+        // An EMF+ font's name carries its length and no NUL: eight i in Liberation Mono reach
+        // 96 px, in any proportional face about half as far.
+        const QByteArray plusText =
+            dwords({0x2B464D45}) + emfPlus(0x4001, 0, dwords({0xDBC01002, 1, 96, 96})) +
+            emfPlus(0x4008, 0x0600,
+                    dwords({0xDBC01002}) + floats(20) + dwords({2, 0, 0, 15}) +
+                        utf16(u"Liberation Mono"_s)) +
+            emfPlus(0x401C, 0x8000,
+                    dwords({0xFF000000, 0xFFFFFFFF, 8}) + floats(20, 40, 0, 0) +
+                        utf16(u"iiiiiiii"_s));
+        QTest::newRow("emf+ font by name")
+            << EmfBuilder(QSize(200, 100))
+                   .record(EmrComment, dwords({plusText.size()}) + plusText)
+                   .finish()
+            << QRect(19, 35, 100, 30) << QPoint(105, 50);
     }
     void textAlignment()
     {
