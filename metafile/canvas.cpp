@@ -85,6 +85,18 @@ QColor stockGray(int level)
     return QColor(level, level, level);
 }
 
+// GDI draws a thin pen through the pixels its points round to, and its pixel (x, y) is Qt's
+// square from (x, y) to (x + 1, y + 1): moved onto their centres, a one-pixel line on whole
+// coordinates covers one column in full instead of two at half strength.
+QPainterPath onPixelCentres(QPainterPath path)
+{
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        path.setElementPositionAt(i, std::round(e.x) + 0.5, std::round(e.y) + 0.5);
+    }
+    return path;
+}
+
 } // namespace
 
 Canvas::Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
@@ -559,6 +571,8 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
     if (pen.style() == Qt::NoPen && !hasBrush)
         return;
     const qreal penWidth = pen.style() == Qt::NoPen ? 0 : pen.widthF();
+    constexpr qreal kThinPen = 1.5; // image pixels
+    const bool thin = penWidth > 0 && penWidth < kThinPen;
     const QRectF bounds = p.controlPointRect().adjusted(-penWidth, -penWidth, penWidth, penWidth);
     const qreal rowWork = (hasBrush ? rowCrossingCost(p, m_image.height(), 0, 1) : 0) +
                           (penWidth > 0 ? rowCrossingCost(p, m_image.height(), penWidth, 2) : 0);
@@ -574,8 +588,12 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
                 painter.fillPath(p, m_dc.bkColor);
             painter.fillPath(p, makeBrush(m_dc.brush));
         }
+        // The layers of a raster operation are not anti-aliased and already fill the pixels
+        // right of and below a thin line, as GDI does.
         if (pen.style() != Qt::NoPen)
-            painter.strokePath(p, pen);
+            painter.strokePath(
+                thin && painter.testRenderHint(QPainter::Antialiasing) ? onPixelCentres(p) : p,
+                pen);
     };
     if (m_dc.rop2 != kR2CopyPen && m_dc.rop2 >= kR2Black && m_dc.rop2 <= kR2White) {
         rasterOp(bounds, rop2AsRop3(m_dc.rop2), [&](QPainter &pattern, QPainter &, QPainter &mask) {

@@ -289,15 +289,20 @@ private Q_SLOTS:
              false);
 
         // Two nested squares in one poly-polygon, the same direction: the centre is a hole only
-        // with the alternate rule.
+        // with the alternate rule, GDI's default.
         const QByteArray squares =
             words({10, 10, 90, 10, 90, 90, 10, 90, 30, 30, 70, 30, 70, 70, 30, 70});
-        for (int mode : {1, 2})
-            QTest::newRow(mode == 1 ? "fill alternate" : "fill winding")
-                << redEmf(
-                       {rec(EmrSetPolyFillMode, {mode}),
-                        {EmrPolyPolygon16, rect(0, 0, 100, 100) + dwords({2, 8, 4, 4}) + squares}})
-                << Probes{{{20, 20}, red}, {{50, 50}, mode == 1 ? none : red}};
+        for (int mode : {0, 2})
+            QTest::newRow(mode == 0 ? "fill by default alternate" : "fill winding")
+                << redEmf(Records(mode ? 1 : 0, rec(EmrSetPolyFillMode, {mode}))
+                          << Record{EmrPolyPolygon16,
+                                    rect(0, 0, 100, 100) + dwords({2, 8, 4, 4}) + squares})
+                << Probes{{{20, 20}, red}, {{50, 50}, mode == 0 ? none : red}};
+        // A pen of one pixel on whole coordinates covers one column in full.
+        QTest::newRow("pen of one pixel")
+            << redEmf({rec(EmrCreatePen, {2, 0, 0, 0, kBlue}), rec(EmrSelectObject, {2}),
+                       rec(EmrRectangle, {10, 10, 50, 30})})
+            << Probes{{{10, 20}, blue}, {{9, 20}, none}, {{30, 10}, blue}, {{30, 20}, red}};
         QTest::newRow("fill polygon16")
             << redEmf({{EmrPolygon16, rect(0, 0, 100, 100) + dwords({4}) + squares.first(16)}})
             << Probes{{{20, 20}, red}, {{50, 50}, red}};
