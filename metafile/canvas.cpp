@@ -100,14 +100,22 @@ QPainterPath onPixelCentres(QPainterPath path)
 } // namespace
 
 Canvas::Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
-               const Stop &stop)
+               const Stop &stop, const Nesting &nesting)
     : m_image(image), m_painter(&image), m_mapping(mapping), m_deviceToImage(deviceToImage),
-      m_pixelsPerMm(pixelsPerMm), m_budget(stop)
+      m_pixelsPerMm(pixelsPerMm), m_ownBudget(stop),
+      m_budget(nesting.host ? *nesting.host : m_ownBudget), m_depth(nesting.depth)
 {
     m_painter.setRenderHint(QPainter::Antialiasing);
     m_painter.setRenderHint(QPainter::TextAntialiasing);
     m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
     m_objects.resize(16);
+}
+
+// A host's budget outlives the picture drawn inside it, and holds its bitmaps no longer.
+Canvas::~Canvas()
+{
+    for (const GdiObject &o : m_objects)
+        m_budget.release(heldBytes(o));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -203,13 +203,17 @@ public:
     // `deviceToImage` maps device units to image pixels; `pixelsPerMm` describes the reference
     // device for the metric mapping modes.
     Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
-           const Stop &stop = {});
+           const Stop &stop = {}, const Nesting &nesting = {});
+    ~Canvas();
+    Canvas(const Canvas &) = delete;
+    Canvas &operator=(const Canvas &) = delete;
 
     DcState &dc() { return m_dc; }
     const DcState &dc() const { return m_dc; }
     bool failed() const { return m_failed || m_budget.spent(); }
     // What the picture may still cost; the bitmap decoders charge it too.
     Budget &budget() { return m_budget; }
+    int nestingDepth() const { return m_depth; }
     void fail() { m_failed = true; }
 
     // Object table
@@ -309,7 +313,9 @@ private:
     QPainterPath m_path; // image pixels
     bool m_recording = false;
     bool m_failed = false;
-    Budget m_budget;
+    Budget m_ownBudget;
+    Budget &m_budget; // its own, or that of the picture it is drawn inside
+    int m_depth;
     bool m_clipApplied = false;
     std::optional<QRegion> m_appliedClip;
 };

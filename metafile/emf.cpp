@@ -984,7 +984,8 @@ bool playsEmfPlus(QByteArrayView stream, qsizetype headerSize)
 
 } // namespace
 
-std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
+std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                                 const Nesting &nesting)
 {
     ByteReader r(data);
     const quint32 type = r.u32();
@@ -1055,7 +1056,7 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
     deviceToImage.translate(-frameDevice.x(), -frameDevice.y());
 
     {
-        Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm, stop);
+        Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm, stop, nesting);
         canvas.setObjectTableSize(handles);
         EmfPlayer player(canvas);
         std::optional<EmfPlusPlayer> plus;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "budget.h"
 #include "metafile.h"
 
 #include <QSize>
@@ -13,7 +14,12 @@ inline constexpr qint64 kMaxRecords = 1000000;
 // The image a picture of `twips` plays into, or a null image when it is empty or too large.
 QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio);
 
-std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop);
-std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop);
+std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                                 const Nesting &nesting = {});
+std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                                 const Nesting &nesting = {});
+// A metafile of either kind drawn inside another one; its image's pixel ratio is left at 1.
+std::optional<Picture> renderNested(QByteArrayView data, qreal devicePixelRatio,
+                                    const Nesting &nesting);
 
 } // namespace metafile::detail

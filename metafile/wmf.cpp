@@ -566,7 +566,8 @@ bool WmfPlayer::play(const Record &rec)
 
 } // namespace
 
-std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
+std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                                 const Nesting &nesting)
 {
     ByteReader r(data);
     std::optional<QRectF> bbox;
@@ -617,7 +618,8 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
 
     {
         const qreal ppmm = kScreenDpi / kMmPerInch * devicePixelRatio;
-        Canvas canvas(image, Canvas::Mapping::Window, QTransform(), QSizeF(ppmm, ppmm), stop);
+        Canvas canvas(image, Canvas::Mapping::Window, QTransform(), QSizeF(ppmm, ppmm), stop,
+                      nesting);
         canvas.setObjectTableSize(objects);
         DcState &dc = canvas.dc();
         dc.mapMode = gdi::MmAnisotropic;
