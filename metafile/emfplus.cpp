@@ -170,7 +170,6 @@ struct PathGradient
     QList<QColor> surround; // one per boundary point, the last standing for the rest
     QGradientStops presets; // colours by position, in place of the centre and surround ones
     QList<std::pair<qreal, qreal>> factors; // the centre colour's share by position
-
     qreal focus = 0; // the share of the way out that stays in the centre colour
 };
 
@@ -218,7 +217,7 @@ struct NestedMetafile
     QByteArray data;
 };
 
-// A cap's figure stays within some hundreds of pen widths of the line's end.
+// A cap's figure stays within a thousand pen widths of the line's end.
 bool saneCap(const QPainterPath &cap)
 {
     constexpr qreal kReach = 1000;
@@ -473,18 +472,29 @@ qreal interpolate(const QList<std::pair<qreal, qreal>> &points, qreal at)
 // boundary makes a triangle with the centre, where a pixel's barycentric weights tell how far
 // out it lies and where along the edge. Pixels just outside the boundary take the colour of
 // their neighbour inside, for the anti-aliased edge of a fill.
-QImage shadePathGradient(const PathGradient &g, const QTransform &worldToImage, const QRect &area)
+QImage shadePathGradient(const PathGradient &g, const QTransform &worldToImage, const QRect &area,
+                         Budget &budget)
 {
     constexpr int kSteps = 256;
     constexpr int kEdgePasses = 2;
-    QImage out(area.size(), QImage::Format_ARGB32_Premultiplied);
-    if (out.isNull())
-        return out;
+    const QPointF c = worldToImage.map(g.centre) - area.topLeft();
+    const QPolygonF boundary = worldToImage.map(g.boundary).translated(-area.topLeft());
+    // Each triangle costs the rows and pixels of its box within the area.
+    qreal work = qreal(kEdgePasses + 1) * area.width() * area.height();
+    const QRectF within(QPointF(0, 0), area.size());
+    for (qsizetype i = 0; i < boundary.size(); ++i) {
+        const QRectF box = QPolygonF({c, boundary[i], boundary[(i + 1) % boundary.size()]})
+                               .boundingRect()
+                               .intersected(within);
+        work += box.height() + box.width() * box.height();
+    }
+    QImage out;
+    if (!budget.charge(work) ||
+        (out = QImage(area.size(), QImage::Format_ARGB32_Premultiplied)).isNull())
+        return {};
     out.fill(Qt::transparent);
     const int w = out.width(), h = out.height();
     std::vector<bool> covered(size_t(w) * size_t(h));
-    const QPointF c = worldToImage.map(g.centre) - area.topLeft();
-    const QPolygonF boundary = worldToImage.map(g.boundary).translated(-area.topLeft());
     const Rgba centre(g.centreColor);
     // The centre colour's share, or the preset colour, by how far out a pixel lies.
     std::array<float, kSteps> share{};
@@ -518,14 +528,14 @@ QImage shadePathGradient(const PathGradient &g, const QTransform &worldToImage, 
     for (qsizetype i = 0; i < n; ++i) {
         const QPointF e1 = boundary[i] - c, e2 = boundary[(i + 1) % n] - c;
         const qreal det = e1.x() * e2.y() - e1.y() * e2.x();
-        if (!(std::abs(det) > 1e-9))
+        if (!(std::abs(det) > 1e-9) || !std::isfinite(det))
             continue;
         const Rgba s1 = surround(i), s2 = surround(i + 1);
         const QPointF corners[] = {c, boundary[i], boundary[(i + 1) % n]};
         const qreal top = std::min({corners[0].y(), corners[1].y(), corners[2].y()});
         const qreal bottom = std::max({corners[0].y(), corners[1].y(), corners[2].y()});
-        for (int y = std::max(0, int(std::floor(top))); y < std::min(h, int(std::ceil(bottom)));
-             ++y) {
+        const int y1 = int(std::clamp<qreal>(std::ceil(bottom), 0, h));
+        for (int y = int(std::clamp<qreal>(std::floor(top), 0, h)); y < y1; ++y) {
             const qreal yc = y + 0.5;
             qreal lo = std::numeric_limits<qreal>::max(), hi = -lo;
             for (int k = 0; k < 3; ++k) {
@@ -539,8 +549,8 @@ QImage shadePathGradient(const PathGradient &g, const QTransform &worldToImage, 
             if (lo > hi)
                 continue;
             auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
-            const int x0 = std::max(0, int(std::ceil(lo - 0.5)));
-            const int x1 = std::min(w - 1, int(std::floor(hi - 0.5)));
+            const int x0 = int(std::clamp<qreal>(std::ceil(lo - 0.5), 0, w));
+            const int x1 = int(std::clamp<qreal>(std::floor(hi - 0.5), -1, w - 1));
             for (int x = x0; x <= x1; ++x) {
                 const qreal dx = x + 0.5 - c.x(), dy = yc - c.y();
                 const qreal a = std::max<qreal>((dx * e2.y() - dy * e2.x()) / det, 0);
@@ -1166,11 +1176,12 @@ QBrush EmfPlusPlayer::State::shaded(QPainter &p, const QPainterPath &world, cons
         area &= toImage.mapRect(p.clipBoundingRect()).toAlignedRect();
     bool invertible = false;
     const QTransform fromImage = toImage.inverted(&invertible);
-    if (area.isEmpty() || !invertible ||
-        !canvas.budget().charge(qreal(area.width()) * area.height() +
-                                qreal(g.boundary.size()) * area.height()))
+    if (area.isEmpty() || !invertible)
         return Qt::NoBrush;
-    QBrush brush(shadePathGradient(g, toImage, area));
+    const QImage shades = shadePathGradient(g, toImage, area, canvas.budget());
+    if (shades.isNull())
+        return Qt::NoBrush;
+    QBrush brush(shades);
     brush.setTransform(QTransform::fromTranslate(area.x(), area.y()) * fromImage);
     return brush;
 }
@@ -1523,7 +1534,8 @@ void EmfPlusPlayer::State::drawMetafile(const NestedMetafile &m, const QRectF &s
     constexpr qreal kMinRatio = 1.0 / 64, kMaxRatio = 16, kLargerThanHost = 2;
     const QTransform t = place * worldToDevice();
     const int depth = canvas.nestingDepth();
-    if (depth >= kMaxDepth || !finite(t))
+    // Reading its records again costs about its size, however little it draws.
+    if (depth >= kMaxDepth || !finite(t) || !canvas.budget().charge(qreal(m.data.size())))
         return;
     canvas.drawDevice(t.mapRect(source), [&](QPainter &p) {
         prepare(p, t);
