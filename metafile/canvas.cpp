@@ -85,20 +85,14 @@ QColor stockGray(int level)
     return QColor(level, level, level);
 }
 
-// GDI's pixel (x, y) is Qt's square from (x, y) to (x + 1, y + 1), its centre half a pixel
-// further: moved there, a thin line on whole coordinates covers one column in full instead of
-// two at half strength, and one between them leans the way GDI's rounding would. Points a
-// mapping has left a hair off whole coordinates count as on them.
+// GDI draws a thin pen through the pixels its points round to, and its pixel (x, y) is Qt's
+// square from (x, y) to (x + 1, y + 1): moved onto their centres, a one-pixel line covers one
+// column in full, as GDI draws it, instead of two at part strength.
 QPainterPath onPixelCentres(QPainterPath path)
 {
-    constexpr qreal kHair = 1.0 / 8;
-    const auto centre = [](qreal v) {
-        const qreal whole = std::round(v);
-        return (std::abs(v - whole) < kHair ? whole : v) + 0.5;
-    };
     for (int i = 0; i < path.elementCount(); ++i) {
         const QPainterPath::Element e = path.elementAt(i);
-        path.setElementPositionAt(i, centre(e.x), centre(e.y));
+        path.setElementPositionAt(i, std::round(e.x) + 0.5, std::round(e.y) + 0.5);
     }
     return path;
 }
