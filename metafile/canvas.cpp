@@ -87,12 +87,16 @@ QColor stockGray(int level)
 
 // GDI draws a thin pen through the pixels its points round to, and its pixel (x, y) is Qt's
 // square from (x, y) to (x + 1, y + 1): moved onto their centres, a one-pixel line covers one
-// column in full, as GDI draws it, instead of two at part strength.
+// column in full, as GDI draws it, instead of two at part strength. The control points of
+// curves only move with them, so that curves stay smooth.
 QPainterPath onPixelCentres(QPainterPath path)
 {
     for (int i = 0; i < path.elementCount(); ++i) {
         const QPainterPath::Element e = path.elementAt(i);
-        path.setElementPositionAt(i, std::round(e.x) + 0.5, std::round(e.y) + 0.5);
+        const bool control = e.isCurveTo() || (e.type == QPainterPath::CurveToDataElement &&
+                                               path.elementAt(i - 1).isCurveTo());
+        const auto centre = [control](qreal v) { return (control ? v : std::round(v)) + 0.5; };
+        path.setElementPositionAt(i, centre(e.x), centre(e.y));
     }
     return path;
 }

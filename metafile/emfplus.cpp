@@ -946,6 +946,10 @@ std::optional<CapShape> EmfPlusPlayer::State::customCap(ByteReader &r)
                 (bit == kFillPath ? cap.fill : cap.stroke) = path(data);
             }
         }
+        // GDI+ fills a cap by the winding rule, and not at all where it has a line to draw.
+        if (!cap.stroke.isEmpty())
+            cap.fill = QPainterPath();
+        cap.fill.setFillRule(Qt::WindingFill);
     } else {
         return {};
     }
