@@ -942,11 +942,17 @@ void Canvas::selectClipPath(int mode)
     m_recording = false;
     if (!saneRect(p.controlPointRect()))
         return;
+    p.setFillRule(m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    combineClip(pathRegion(p), mode);
+}
+
+QRegion Canvas::pathRegion(const QPainterPath &image) const
+{
     QRegion r;
-    for (const QPolygonF &poly : p.toSubpathPolygons())
-        r ^= QRegion(regionPolygon(poly, m_image.rect()),
-                     m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
-    combineClip(r, mode);
+    if (saneRect(image.controlPointRect()))
+        for (const QPolygonF &poly : image.toSubpathPolygons())
+            r ^= QRegion(regionPolygon(poly, m_image.rect()), image.fillRule());
+    return r;
 }
 
 // ---------------------------------------------------------------------------------------------

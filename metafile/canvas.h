@@ -238,6 +238,9 @@ public:
     void combineClip(const QRegion &image, int mode);
     void selectClipRegionLogical(const QRegion *logical); // nullptr resets
     QRegion deviceRegionToImage(const QRegion &device) const;
+    QRegion pathRegion(const QPainterPath &image) const; // its figures' pixels, xor-ed
+    const QTransform &deviceToImage() const { return m_deviceToImage; }
+    QRect imageBounds() const { return m_image.rect(); }
     QRegion logicalRegionToImage(const QRegion &logical) const;
 
     // Lines and shapes

@@ -341,8 +341,8 @@ struct EmfPlusPlayer::State
     std::shared_ptr<const PathGradient> pathGradient(ByteReader &r);
     BrushData brushFor(quint16 flags, quint32 id) const;
     std::optional<CapShape> customCap(ByteReader &r);
-    std::optional<QPainterPath> region(ByteReader &r, const QTransform &worldToDevice, int depth);
-    std::optional<QPainterPath> region(quint32 id);
+    std::optional<QRegion> region(ByteReader &r, const QTransform &toImage, int depth);
+    std::optional<QRegion> region(quint32 id);
     QBrush shaded(QPainter &p, const QPainterPath &world, const PathGradient &g);
     void drawMetafile(const NestedMetafile &m, const QRectF &source, const QTransform &place);
     const PenData *pen(quint32 id) const;
@@ -357,7 +357,9 @@ struct EmfPlusPlayer::State
     QRectF rect(ByteReader &r, quint16 flags);
     QTransform matrix(ByteReader &r);
     void transform(quint16 type, quint16 flags, ByteReader &r);
-    void paint(const QPainterPath &world, const BrushData *fill, const PenData *stroke);
+    // `pixels`, when given, clips in image pixels.
+    void paint(const QPainterPath &world, const BrushData *fill, const PenData *stroke,
+               const QRegion *pixels = nullptr);
     void drawCaps(QPainter &p, const QPainterPath &world, const PenData &pen, qreal width) const;
     void text(quint16 flags, ByteReader &r);
     void driverText(quint16 flags, ByteReader &r);
@@ -479,14 +481,16 @@ QImage shadePathGradient(const PathGradient &g, const QTransform &worldToImage, 
     constexpr int kEdgePasses = 2;
     const QPointF c = worldToImage.map(g.centre) - area.topLeft();
     const QPolygonF boundary = worldToImage.map(g.boundary).translated(-area.topLeft());
-    // Each triangle costs the rows and pixels of its box within the area.
+    // Each triangle costs the rows and pixels of its box within the area, a pixel worked out
+    // here as much as Qt takes to paint a dozen.
+    constexpr qreal kCostPerPixel = 16;
     qreal work = qreal(kEdgePasses + 1) * area.width() * area.height();
     const QRectF within(QPointF(0, 0), area.size());
     for (qsizetype i = 0; i < boundary.size(); ++i) {
         const QRectF box = QPolygonF({c, boundary[i], boundary[(i + 1) % boundary.size()]})
                                .boundingRect()
                                .intersected(within);
-        work += box.height() + box.width() * box.height();
+        work += box.height() + kCostPerPixel * box.width() * box.height();
     }
     QImage out;
     if (!budget.charge(work) ||
@@ -1191,7 +1195,7 @@ QBrush EmfPlusPlayer::State::shaded(QPainter &p, const QPainterPath &world, cons
 }
 
 void EmfPlusPlayer::State::paint(const QPainterPath &world, const BrushData *fill,
-                                 const PenData *stroke)
+                                 const PenData *stroke, const QRegion *pixels)
 {
     const QTransform t = worldToDevice();
     if (!finite(t) || world.isEmpty())
@@ -1203,6 +1207,12 @@ void EmfPlusPlayer::State::paint(const QPainterPath &world, const BrushData *fil
     const QRectF bounds =
         t.map(world).controlPointRect().adjusted(-margin, -margin, margin, margin);
     canvas.drawDevice(bounds, [&](QPainter &p) {
+        if (pixels) {
+            const QTransform toImage = p.transform();
+            p.setTransform(QTransform());
+            p.setClipRegion(*pixels, Qt::IntersectClip);
+            p.setTransform(toImage);
+        }
         prepare(p, t);
         if (fill) {
             if (fill->background.isValid())
@@ -1287,10 +1297,10 @@ void EmfPlusPlayer::State::clip(const QPainterPath &device, int mode)
     }
 }
 
-// A node of a region and those below it, in device units; nothing for a broken one. Combining
-// two shapes costs about the product of their edges.
-std::optional<QPainterPath> EmfPlusPlayer::State::region(ByteReader &r, const QTransform &t,
-                                                         int depth)
+// A node of a region and those below it, as pixels of the image (GDI+ works regions out in
+// pixels too); nothing for a broken one. Each node costs its figure's edges and rectangles.
+std::optional<QRegion> EmfPlusPlayer::State::region(ByteReader &r, const QTransform &toImage,
+                                                    int depth)
 {
     enum : quint32
     {
@@ -1307,26 +1317,29 @@ std::optional<QPainterPath> EmfPlusPlayer::State::region(ByteReader &r, const QT
     constexpr int kMaxDepth = 64;
     constexpr qreal kCostPerNode = 256;
     const quint32 type = r.u32();
-    QPainterPath out;
+    QPainterPath figure;
+    QRegion out;
     switch (type) {
-    case Rect: {
-        QPainterPath world;
-        world.addRect(rectF(r));
-        out = t.map(world);
+    case Rect:
+        if (const QRectF rect = rectF(r);
+            rect.isValid() && std::isfinite(rect.x() + rect.y() + rect.width() + rect.height()))
+            figure.addRect(rect);
         break;
-    }
     case Path: {
         ByteReader data(r.bytes(r.u32()));
-        out = t.map(path(data));
+        figure = path(data);
         if (!data.ok())
             return {};
         break;
     }
     case Empty:
         break;
-    case Infinite:
-        out.addRect(kEverywhere);
+    case Infinite: {
+        // Everywhere an offset clip could bring into the picture.
+        const QRect image = canvas.imageBounds();
+        out = image.adjusted(-image.width(), -image.height(), image.width(), image.height());
         break;
+    }
     case And:
     case Or:
     case Xor:
@@ -1334,40 +1347,39 @@ std::optional<QPainterPath> EmfPlusPlayer::State::region(ByteReader &r, const QT
     case Complement: {
         if (depth >= kMaxDepth)
             return {};
-        const auto left = region(r, t, depth + 1);
-        const auto right = left ? region(r, t, depth + 1) : std::nullopt;
-        if (!right ||
-            !canvas.budget().charge((left->elementCount() + 1.0) * (right->elementCount() + 1.0)))
+        const auto left = region(r, toImage, depth + 1);
+        const auto right = left ? region(r, toImage, depth + 1) : std::nullopt;
+        if (!right)
             return {};
-        switch (type) {
-        case And:
-            return left->intersected(*right);
-        case Or:
-            return left->united(*right);
-        case Xor:
-            return left->subtracted(*right).united(right->subtracted(*left));
-        case Exclude:
-            return left->subtracted(*right);
-        default:
-            return right->subtracted(*left);
-        }
+        out = type == And       ? *left & *right
+              : type == Or      ? *left | *right
+              : type == Xor     ? *left ^ *right
+              : type == Exclude ? *left - *right
+                                : *right - *left;
+        break;
     }
     default:
         return {};
     }
-    if (!r.ok() || !canvas.budget().charge(kCostPerNode + out.elementCount()))
+    if (!figure.isEmpty()) {
+        if (!canvas.budget().charge(kCostPerNode + figure.elementCount()))
+            return {};
+        out = canvas.pathRegion(toImage.map(figure));
+    }
+    if (!r.ok() || !canvas.budget().charge(kCostPerNode + out.rectCount()))
         return {};
     return out;
 }
 
-std::optional<QPainterPath> EmfPlusPlayer::State::region(quint32 id)
+// A region object's pixels under the current transforms.
+std::optional<QRegion> EmfPlusPlayer::State::region(quint32 id)
 {
     const auto *data = get<RegionData>(id);
-    const QTransform t = worldToDevice();
-    if (!data || !finite(t))
+    const QTransform toImage = worldToDevice() * canvas.deviceToImage();
+    if (!data || !finite(toImage))
         return {};
     ByteReader r(data->nodes);
-    return region(r, t, 0);
+    return region(r, toImage, 0);
 }
 
 void EmfPlusPlayer::State::transform(quint16 type, quint16 flags, ByteReader &r)
@@ -1687,12 +1699,17 @@ void EmfPlusPlayer::State::play(quint16 type, quint16 flags, QByteArrayView data
         break;
     }
     case FillRegion: {
+        // Its bounds filled through the region as a clip: a region of many rectangles is
+        // quicker to clip by than to fill as a path.
         const BrushData b = brushFor(flags, r.u32());
-        const auto device = region(id);
+        const auto pixels = region(id);
         bool invertible = false;
-        const QTransform toWorld = worldToDevice().inverted(&invertible);
-        if (r.ok() && device && invertible)
-            paint(toWorld.map(*device), &b, nullptr);
+        const QTransform toWorld = (worldToDevice() * canvas.deviceToImage()).inverted(&invertible);
+        if (r.ok() && pixels && !pixels->isEmpty() && invertible) {
+            QPainterPath box;
+            box.addRect(pixels->boundingRect());
+            paint(toWorld.map(box), &b, nullptr, &*pixels);
+        }
         break;
     }
     case DrawImage:
@@ -1769,10 +1786,16 @@ void EmfPlusPlayer::State::play(quint16 type, quint16 flags, QByteArrayView data
     case ResetClip:
         gs.clip.reset();
         break;
-    case SetClipRegion:
-        if (const auto device = region(id))
-            clip(*device, (flags >> 8) & 0xF);
+    case SetClipRegion: {
+        bool invertible = false;
+        const QTransform toDevice = canvas.deviceToImage().inverted(&invertible);
+        if (const auto pixels = region(id); pixels && invertible) {
+            QPainterPath device;
+            device.addRegion(*pixels);
+            clip(toDevice.map(device), (flags >> 8) & 0xF);
+        }
         break;
+    }
     case OffsetClip: {
         const float dx = r.f32(), dy = r.f32();
         const QTransform t = worldToDevice();
