@@ -187,7 +187,7 @@ struct BrushData
 };
 
 // A line cap drawn as a figure of its own, in units of the pen's width, with the line's end at
-// the origin and the line leaving it along +y.
+// the origin and +y pointing on past it.
 struct CapShape
 {
     QPainterPath fill, stroke;
@@ -205,7 +205,8 @@ struct PenData
     std::optional<CapShape> startCap, endCap;
 };
 
-// Regions keep their node tree as stored and are worked out where used, in device units.
+// Regions keep their node tree as stored and are worked out where used, under the transforms
+// then in force.
 struct RegionData
 {
     QByteArray nodes;
