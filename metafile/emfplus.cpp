@@ -1,5 +1,6 @@
-// EMF+ player: the GDI+ records a sign needs (shapes, paths, pens, solid, hatched and gradient
-// brushes, transforms with their save stack, clipping, images and text).
+// EMF+ player: the GDI+ records a sign needs (shapes, paths and curves, pens with their caps,
+// solid, hatched, texture and gradient brushes, transforms with their save stack and containers,
+// clipping and regions, bitmaps and metafiles as images, and text).
 #include "emfplus.h"
 
 #include "bytes/byte_reader.h"
