@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -31,8 +32,10 @@ public:
 
     QString chooseFolder(QWidget *owner, const QString &title, const QString &startFolder) override
     {
-        const QString start = !startFolder.isEmpty() && QFileInfo(startFolder).isDir()
-                                  ? startFolder
+        // A folder named in bytes that are not UTF-8 is one Qt's dialog cannot enter: it opens
+        // at the nearest folder above it that it can name.
+        const QString start = !startFolder.isEmpty() && isFolder(startFolder)
+                                  ? QFile::decodeName(encodeFileName(startFolder))
                                   : QDir::homePath();
         return fileSystemPath(
             QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly));
