@@ -67,4 +67,11 @@ private:
     bool m_spent = false;
 };
 
+// A metafile drawn inside another spends its host's budget, and lies so many levels deep.
+struct Nesting
+{
+    Budget *host = nullptr;
+    int depth = 0;
+};
+
 } // namespace metafile::detail

@@ -140,17 +140,41 @@ QColor stockGray(int level)
     return QColor(level, level, level);
 }
 
+// GDI draws a thin pen through the pixels its points round to, and its pixel (x, y) is Qt's
+// square from (x, y) to (x + 1, y + 1): moved onto their centres, a one-pixel line covers one
+// column in full, as GDI draws it, instead of two at part strength. The control points of
+// curves only move with them, so that curves stay smooth.
+QPainterPath onPixelCentres(QPainterPath path)
+{
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        const bool control = e.isCurveTo() || (e.type == QPainterPath::CurveToDataElement &&
+                                               path.elementAt(i - 1).isCurveTo());
+        const auto centre = [control](qreal v) { return (control ? v : std::round(v)) + 0.5; };
+        path.setElementPositionAt(i, centre(e.x), centre(e.y));
+    }
+    return path;
+}
+
 } // namespace
 
 Canvas::Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
-               const Stop &stop)
+               const Stop &stop, const Nesting &nesting)
     : m_image(image), m_painter(&image), m_mapping(mapping), m_deviceToImage(deviceToImage),
-      m_pixelsPerMm(pixelsPerMm), m_budget(stop)
+      m_pixelsPerMm(pixelsPerMm), m_ownBudget(stop),
+      m_budget(nesting.host ? *nesting.host : m_ownBudget), m_depth(nesting.depth)
 {
     m_painter.setRenderHint(QPainter::Antialiasing);
     m_painter.setRenderHint(QPainter::TextAntialiasing);
     m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
     m_objects.resize(16);
+}
+
+// A host's budget outlives the picture drawn inside it, and holds its bitmaps no longer.
+Canvas::~Canvas()
+{
+    for (const GdiObject &o : m_objects)
+        m_budget.release(heldBytes(o));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -753,6 +777,8 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
     if (pen.style() == Qt::NoPen && !hasBrush)
         return;
     const qreal penWidth = pen.style() == Qt::NoPen ? 0 : pen.widthF();
+    constexpr qreal kThinPen = 1.5; // image pixels
+    const bool thin = penWidth > 0 && penWidth < kThinPen;
     const QRectF bounds = p.controlPointRect().adjusted(-penWidth, -penWidth, penWidth, penWidth);
     const qreal rowWork = (hasBrush ? rowCrossingCost(p, m_image.height(), 0, 1) : 0) +
                           (penWidth > 0 ? rowCrossingCost(p, m_image.height(), penWidth, 2) : 0);
@@ -768,8 +794,12 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
                 painter.fillPath(p, m_dc.bkColor);
             painter.fillPath(p, makeBrush(m_dc.brush));
         }
+        // The layers of a raster operation are not anti-aliased and already fill the pixels
+        // right of and below a thin line, as GDI does.
         if (pen.style() != Qt::NoPen)
-            painter.strokePath(p, pen);
+            painter.strokePath(
+                thin && painter.testRenderHint(QPainter::Antialiasing) ? onPixelCentres(p) : p,
+                pen);
     };
     if (m_dc.rop2 != kR2CopyPen && m_dc.rop2 >= kR2Black && m_dc.rop2 <= kR2White) {
         rasterOp(bounds, rop2AsRop3(m_dc.rop2), [&](QPainter &pattern, QPainter &, QPainter &mask) {
@@ -1114,21 +1144,27 @@ void Canvas::selectClipPath(int mode)
 {
     QPainterPath p = std::exchange(m_path, QPainterPath());
     m_recording = false;
+    p.setFillRule(m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    if (const auto r = pathRegion(p))
+        combineClip(*r, mode);
+}
+
+std::optional<QRegion> Canvas::pathRegion(const QPainterPath &image)
+{
     // The region is built row by row, through every edge that crosses the row, as a fill is.
-    const qreal lines = flattenedElements(p);
-    if (!saneRect(p.controlPointRect()) || lines > kMaxPathElements ||
+    const qreal lines = flattenedElements(image);
+    if (!saneRect(image.controlPointRect()) || lines > kMaxPathElements ||
         !m_budget.charge(kCostPerCall + kCostPerPathElement * lines +
-                         rowCrossingCost(p, m_image.height(), 0, 1)))
-        return;
+                         rowCrossingCost(image, m_image.height(), 0, 1)))
+        return std::nullopt;
     QRegion r;
-    for (const QPolygonF &poly : p.toSubpathPolygons()) {
-        const QRegion part(regionPolygon(poly, m_image.rect()),
-                           m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    for (const QPolygonF &poly : image.toSubpathPolygons()) {
+        const QRegion part(regionPolygon(poly, m_image.rect()), image.fillRule());
         if (!m_budget.charge(kCostPerRect * qreal(r.rectCount() + part.rectCount())))
-            return;
+            return std::nullopt;
         r ^= part;
     }
-    combineClip(r, mode);
+    return r;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -211,7 +211,10 @@ public:
     // `deviceToImage` maps device units to image pixels; `pixelsPerMm` describes the reference
     // device for the metric mapping modes.
     Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
-           const Stop &stop = {});
+           const Stop &stop = {}, const Nesting &nesting = {});
+    ~Canvas();
+    Canvas(const Canvas &) = delete;
+    Canvas &operator=(const Canvas &) = delete;
 
     DcState &dc() { return m_dc; }
     const DcState &dc() const { return m_dc; }
@@ -219,6 +222,7 @@ public:
     bool failed() { return m_failed || m_budget.expired(); }
     // What the picture may still cost; the bitmap decoders charge it too.
     Budget &budget() { return m_budget; }
+    int nestingDepth() const { return m_depth; }
     void fail() { m_failed = true; }
 
     // Object table
@@ -246,6 +250,10 @@ public:
     QRegion logicalRegionToImage(const QRegion &logical);
     // The union of `rects`, given in any order, built band by band and charged for.
     QRegion regionOf(QList<QRect> rects);
+    // The pixels of the figures of `image`, xor-ed; nothing once the picture is out of budget.
+    std::optional<QRegion> pathRegion(const QPainterPath &image);
+    const QTransform &deviceToImage() const { return m_deviceToImage; }
+    QRect imageBounds() const { return m_image.rect(); }
 
     // Lines and shapes
     void moveTo(QPointF p);
@@ -332,7 +340,9 @@ private:
     QPainterPath m_path; // image pixels
     bool m_recording = false;
     bool m_failed = false;
-    Budget m_budget;
+    Budget m_ownBudget;
+    Budget &m_budget; // its own, or that of the picture it is drawn inside
+    int m_depth;
     bool m_clipApplied = false;
     std::optional<QRegion> m_appliedClip;
     struct MonoPattern

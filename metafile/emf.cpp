@@ -1045,7 +1045,8 @@ bool playsEmfPlus(QByteArrayView stream, qsizetype headerSize, const Stop &stop)
 
 } // namespace
 
-std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
+std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                                 const Nesting &nesting)
 {
     ByteReader r(data);
     const quint32 type = r.u32();
@@ -1116,7 +1117,7 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
     deviceToImage.translate(-frameDevice.x(), -frameDevice.y());
 
     {
-        Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm, stop);
+        Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm, stop, nesting);
         canvas.setObjectTableSize(handles);
         EmfPlayer player(canvas);
         std::optional<EmfPlusPlayer> plus;

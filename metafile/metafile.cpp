@@ -56,6 +56,21 @@ std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio, const
 
 namespace detail {
 
+std::optional<Picture> renderNested(QByteArrayView data, qreal devicePixelRatio,
+                                    const Nesting &nesting)
+{
+    switch (detect(data)) {
+    case Format::Wmf:
+    case Format::PlaceableWmf:
+        return renderWmf(data, devicePixelRatio, {}, nesting);
+    case Format::Emf:
+        return renderEmf(data, devicePixelRatio, {}, nesting);
+    case Format::None:
+        break;
+    }
+    return std::nullopt;
+}
+
 QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio)
 {
     if (!(twips.width() > 0) || !(twips.height() > 0))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "budget.h"
 #include "metafile.h"
 
 #include <QSize>
@@ -17,7 +18,12 @@ QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio);
 // Whether nothing at all has been drawn on `image`.
 bool isBlank(const QImage &image);
 
-std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop);
-std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop);
+std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                                 const Nesting &nesting = {});
+std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                                 const Nesting &nesting = {});
+// A metafile of either kind drawn inside another one; its image's pixel ratio is left at 1.
+std::optional<Picture> renderNested(QByteArrayView data, qreal devicePixelRatio,
+                                    const Nesting &nesting);
 
 } // namespace metafile::detail

@@ -828,7 +828,8 @@ bool WmfPlayer::playRecord(const Record &rec)
 
 } // namespace
 
-std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
+std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                                 const Nesting &nesting)
 {
     ByteReader r(data);
     std::optional<QRectF> bbox;
@@ -883,7 +884,8 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
         const QTransform deviceToImage =
             QTransform::fromScale(image.width() / pixels.width(), image.height() / pixels.height());
         const qreal ppmm = kScreenDpi / kMmPerInch;
-        Canvas canvas(image, Canvas::Mapping::Window, deviceToImage, QSizeF(ppmm, ppmm), stop);
+        Canvas canvas(image, Canvas::Mapping::Window, deviceToImage, QSizeF(ppmm, ppmm), stop,
+                      nesting);
         canvas.setObjectTableSize(objects);
         DcState &dc = canvas.dc();
         dc.mapMode = gdi::MmAnisotropic;

@@ -341,15 +341,20 @@ private Q_SLOTS:
              false);
 
         // Two nested squares in one poly-polygon, the same direction: the centre is a hole only
-        // with the alternate rule.
+        // with the alternate rule, GDI's default.
         const QByteArray squares =
             words({10, 10, 90, 10, 90, 90, 10, 90, 30, 30, 70, 30, 70, 70, 30, 70});
-        for (int mode : {1, 2})
-            QTest::newRow(mode == 1 ? "fill alternate" : "fill winding")
-                << redEmf(
-                       {rec(EmrSetPolyFillMode, {mode}),
-                        {EmrPolyPolygon16, rect(0, 0, 100, 100) + dwords({2, 8, 4, 4}) + squares}})
-                << Probes{{{20, 20}, red}, {{50, 50}, mode == 1 ? none : red}};
+        for (int mode : {0, 2})
+            QTest::newRow(mode == 0 ? "fill by default alternate" : "fill winding")
+                << redEmf(Records(mode ? 1 : 0, rec(EmrSetPolyFillMode, {mode}))
+                          << Record{EmrPolyPolygon16,
+                                    rect(0, 0, 100, 100) + dwords({2, 8, 4, 4}) + squares})
+                << Probes{{{20, 20}, red}, {{50, 50}, mode == 0 ? none : red}};
+        // A pen of one pixel on whole coordinates covers one column in full.
+        QTest::newRow("pen of one pixel")
+            << redEmf({rec(EmrCreatePen, {2, 0, 0, 0, kBlue}), rec(EmrSelectObject, {2}),
+                       rec(EmrRectangle, {10, 10, 50, 30})})
+            << Probes{{{10, 20}, blue}, {{9, 20}, none}, {{30, 10}, blue}, {{30, 20}, red}};
         // Cells that share an edge at a fraction of a pixel (49.5) leave no seam there.
         const Record scale{EmrSetWorldTransform, floats(1.5, 0, 0, 1.5, 0, 0)};
         const Probes seam{{{49, 10}, red}, {{50, 10}, red}};
@@ -466,28 +471,99 @@ private Q_SLOTS:
             QTest::addRow("rop2 %d", rop2)
                 << overRed({rec(EmrSetRop2, {rop2}), rec(EmrRectangle, {0, 0, 50, 100})})
                 << halves(left);
-        // GDI+ drawings: a square path filled red, alone or beside a GDI drawing in blue, in a
-        // comment of its size, "EMF+" and the records.
-        const auto plus = [](int headerFlags) {
-            const QByteArray path = dwords({0xDBC01002, 4, 0}) +
-                                    floats(10, 10, 90, 10, 90, 90, 10, 90) +
-                                    QByteArray("\x00\x01\x01\x81", 4);
-            const QByteArray records =
-                dwords({0x2B464D45}) +
-                emfPlus(0x4001, headerFlags, dwords({0xDBC01002, 1, 96, 96})) +
-                emfPlus(0x4008, 0x0300, path) + emfPlus(0x4014, 0x8000, dwords({0xFFFF0000}));
-            return dwords({records.size()}) + records;
+        // GDI+ drawings in a comment of its size, "EMF+", the header and the records; objects
+        // begin with their version.
+        const auto plus = [](const QByteArray &records, int headerFlags = 0) {
+            const QByteArray data = dwords({0x2B464D45}) +
+                                    emfPlus(0x4001, headerFlags, dwords({0xDBC01002, 1, 96, 96})) +
+                                    records;
+            return dwords({data.size()}) + data;
         };
-        QTest::newRow("emf+ only path")
-            << emfWith(EmrComment, plus(0)) << Probes{{{50, 50}, red}, {{5, 5}, none}};
+        const auto object = [](int type, int id, const QByteArray &data) {
+            return emfPlus(0x4008, type << 8 | id, dwords({0xDBC01002}) + data);
+        };
+        const auto plusRow = [&](const char *name, const QByteArray &records, const Probes &p) {
+            QTest::newRow(name) << emfWith(EmrComment, plus(records)) << p;
+        };
+        const qint64 plusRed = 0xFFFF0000;
+        const auto fill = [](qint64 brush, int flags, QRectF r = {0, 0, 100, 100}) {
+            return emfPlus(0x400A, flags,
+                           dwords({brush, 1}) + floats(r.x(), r.y(), r.width(), r.height()));
+        };
+        // A square path filled red, alone or beside a GDI drawing in blue.
+        const QByteArray square = object(3, 0,
+                                         dwords({4, 0}) + floats(10, 10, 90, 10, 90, 90, 10, 90) +
+                                             QByteArray("\x00\x01\x01\x81", 4)) +
+                                  emfPlus(0x4014, 0x8000, dwords({plusRed}));
+        plusRow("emf+ only path", square, {{{50, 50}, red}, {{5, 5}, none}});
         QTest::newRow("emf+ dual plays gdi")
             << EmfBuilder()
-                   .record(EmrComment, plus(1))
+                   .record(EmrComment, plus(square, 1))
                    .record(EmrCreateBrushIndirect, {1, 0, kBlue, 0})
                    .record(EmrSelectObject, {1})
                    .record(EmrRectangle, rect(0, 0, 30, 30))
                    .finish()
             << Probes{{{20, 20}, blue}, {{50, 50}, none}};
+        plusRow("emf+ path gradient, red centre to blue",
+                object(1, 0,
+                       dwords({3, 0, 0, plusRed}) + floats(50, 50) + dwords({1, 0xFF0000FF, 4}) +
+                           floats(0, 0, 100, 0, 100, 100, 0, 100)) +
+                    fill(0, 0),
+                {{{50, 50}, red}, {{25, 50}, qRgb(128, 0, 128)}, {{1, 50}, blue}});
+        plusRow("emf+ hatch background", object(1, 0, dwords({1, 0, 0, 0xFF00FF00})) + fill(0, 0),
+                {{{50, 50}, green}, {{50, 51}, green}});
+        plusRow("emf+ translucent fill", fill(0x80FF0000, 0x8000), {{{50, 50}, 0x80800000}});
+        // A square around another the same way, joined: its middle is a hole only to the
+        // alternate rule, the one polygons take (closed curves say theirs; tension 0 is straight).
+        const QByteArray rings =
+            floats(10, 10, 90, 10, 90, 90, 10, 90, 10, 10, 30, 30, 70, 30, 70, 70, 30, 70, 30, 30);
+        plusRow("emf+ polygon, alternate", emfPlus(0x400C, 0x8000, dwords({plusRed, 10}) + rings),
+                {{{20, 50}, red}, {{50, 50}, none}});
+        plusRow("emf+ closed curve, winding",
+                emfPlus(0x4016, 0xA000, dwords({plusRed}) + floats(0) + dwords({10}) + rings),
+                {{{20, 50}, red}, {{50, 50}, red}});
+        // A pen 4 wide, red.
+        const auto pen = [&](int flags, const QByteArray &extra = {}) {
+            return object(
+                2, 0, dwords({0, flags, 2}) + floats(4) + extra + dwords({0xDBC01002, 0, plusRed}));
+        };
+        plusRow("emf+ curve through three points",
+                pen(0) + emfPlus(0x4018, 0,
+                                 floats(0.5) + dwords({0, 2, 3}) + floats(10, 50, 50, 10, 90, 50)),
+                {{{27, 27}, red}, {{27, 32}, none}});
+        plusRow("emf+ arrow cap",
+                pen(0x1000, dwords({60, 0xDBC01002, 1}) + floats(3, 3, 0) + dwords({1, 0, 0, 0}) +
+                                floats(10, 1, 0, 0, 0, 0)) +
+                    emfPlus(0x400D, 0, dwords({2}) + floats(10, 50, 60, 50)),
+                {{{52, 47}, red}, {{30, 47}, none}});
+        // Translated by 5, scaled by 2 after that; in a container, moved down by 20 first.
+        plusRow("emf+ transforms appended, in a container",
+                emfPlus(0x402D, 0, floats(5, 0)) + emfPlus(0x402E, 0x2000, floats(2, 2)) +
+                    emfPlus(0x4028, 0, dwords({1})) +
+                    emfPlus(0x402A, 0, floats(1, 0, 0, 1, 0, 20)) +
+                    fill(plusRed, 0x8000, {0, 0, 10, 10}),
+                {{{25, 50}, red}, {{7, 50}, none}, {{25, 5}, none}});
+        // Regions: a square less its middle; everywhere but the left half, moved left by 25.
+        const auto plusRegion = [&](int node, QRectF a, qint64 b, QRectF r = {}) {
+            return object(
+                4, 1,
+                dwords({3, node, 0x10000000}) + floats(a.x(), a.y(), a.width(), a.height()) +
+                    dwords({b}) +
+                    (r.isNull() ? QByteArray() : floats(r.x(), r.y(), r.width(), r.height())));
+        };
+        plusRow("emf+ fill region",
+                plusRegion(4, {0, 0, 100, 100}, 0x10000000, {25, 25, 50, 50}) +
+                    emfPlus(0x4013, 0x8001, dwords({plusRed})),
+                {{{10, 10}, red}, {{50, 50}, none}});
+        plusRow("emf+ clip region, offset",
+                plusRegion(5, {0, 0, 50, 100}, 0x10000003) + emfPlus(0x4034, 1, {}) +
+                    emfPlus(0x4035, 0, floats(-25, 0)) + fill(plusRed, 0x8000),
+                {{{10, 50}, none}, {{40, 50}, red}});
+        const QByteArray nested = redEmf({rec(EmrRectangle, {0, 0, 100, 100})});
+        plusRow("emf+ metafile image",
+                object(5, 0, dwords({2, 3, nested.size()}) + nested) +
+                    emfPlus(0x401A, 0, dwords({0, 2}) + floats(0, 0, 100, 100, 50, 0, 50, 50)),
+                {{{75, 25}, red}, {{25, 25}, none}, {{75, 75}, none}});
         QByteArray andDib = stretchDib(makeDib(24, "ff0000ffffff0000 0000ff00ff000000"));
         qToLittleEndian<quint32>(0x008800C6, andDib.data() + 60);
         QTest::newRow("stretchdibits srcand")
