@@ -9,7 +9,7 @@
 #include <QFile>
 #include <QImageReader>
 
-namespace platform {
+namespace pictures {
 
 namespace {
 
@@ -144,4 +144,4 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
     return decodeBitmap(bytes, stop);
 }
 
-} // namespace platform
+} // namespace pictures

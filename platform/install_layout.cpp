@@ -35,6 +35,24 @@ QStringList makerLibraryFolders(const QString &executableFolder)
     return folders;
 }
 
+QString findPictureWorker(const QString &executableFolder)
+{
+    // A folder that is not absolute would be taken from the working folder.
+    if (!QDir::isAbsolutePath(executableFolder))
+        return {};
+#if defined(Q_OS_WIN)
+    const QString name = QStringLiteral("rorumo-picture-worker.exe");
+#else
+    const QString name = QStringLiteral("rorumo-picture-worker");
+#endif
+    for (const QString &folder : makerLibraryFolders(executableFolder)) {
+        const QFileInfo candidate(QDir(folder).filePath(name));
+        if (candidate.isFile() && candidate.isExecutable())
+            return candidate.absoluteFilePath();
+    }
+    return {};
+}
+
 bool isInstalledProgram(const QString &executableFolder)
 {
     const QString name = makerLibraryFileName();

@@ -1,4 +1,5 @@
 #include "platform/file_names.h"
+#include "platform/install_layout.h"
 #include "platform/maker_library.h"
 #include "platform/services.h"
 #include "platform/sound.h"
@@ -139,6 +140,7 @@ Services Services::real(const QString &executablePath)
     services.maker = std::make_unique<VLM3ResLibrary>(QFileInfo(executablePath).absolutePath());
     services.windows = std::make_unique<QtWindowSystem>();
     services.executablePath = executablePath;
+    services.pictureWorker = findPictureWorker(QFileInfo(executablePath).absolutePath());
     return services;
 }
 

@@ -80,6 +80,8 @@ struct Services
     std::unique_ptr<WindowSystem> windows;
     // The running executable; its folder and name decide the caption and the settings file.
     QString executablePath;
+    // The picture worker executable the windows load their pictures with.
+    QString pictureWorker;
 
     // The real implementations for this platform.
     static Services real(const QString &executablePath);

@@ -1,9 +1,11 @@
 #include "metafile/costly.h"
 #include "pictures/picture_loader.h"
 #include "pictures/picture_requests.h"
+#include "pictures/worker_protocol.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
@@ -14,7 +16,7 @@
 #include <sys/stat.h>
 #endif
 
-using platform::loadPicture;
+using pictures::loadPicture;
 
 namespace {
 
@@ -121,17 +123,114 @@ private Q_SLOTS:
         QVERIFY(!loadPicture(path).has_value());
     }
 
-    // Only the latest request is answered: the slow earlier one is abandoned.
-    void laterRequestWins()
+    // The worker's answer is checked before a byte of it is used: anything but one well-formed
+    // answer to the request, or a worker that ends or stays silent, is a picture that cannot be
+    // loaded, by the deadline at the latest. Each row's worker writes the bytes and ends (or
+    // sleeps).
+    void workerAnswersChecked_data()
     {
-        platform::PictureRequests requests;
-        QStringList answers;
-        requests.request(write("slow.emf", testing::costly::selfCrossingPolygon()), 1,
-                         [&](const auto &) { answers << "slow"; });
-        requests.request(write("quick.bmp", patterned(8, 8, "BMP")), 1,
-                         [&](const auto &p) { answers << (p ? "quick" : "no picture"); });
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<bool>("loads");
+        QImage image(3, 2, QImage::Format_ARGB32);
+        image.fill(Qt::red);
+        const auto answer = [&](std::optional<Picture> picture) {
+            QBuffer buffer;
+            buffer.open(QIODevice::WriteOnly);
+            pictures::wire::writeAnswer(buffer, 1, picture);
+            return buffer.data();
+        };
+        const QByteArray good = answer(Picture{image, {45, 30}});
+        // The good answer with fields of its head (at these offsets) changed.
+        const auto with = [&](std::initializer_list<std::pair<int, quint32>> fields) {
+            QByteArray bytes = good;
+            for (const auto &[offset, value] : fields)
+                qToLittleEndian(value, bytes.data() + offset);
+            return bytes;
+        };
+        QTest::newRow("good") << good << "exit" << true;
+        QTest::newRow("cannot load") << answer(std::nullopt) << "exit" << false;
+        QTest::newRow("head cut off") << good.left(20) << "exit" << false;
+        QTest::newRow("pixels cut off") << good.chopped(1) << "exit" << false;
+        QTest::newRow("a byte too many") << good + '\0' << "exit" << false;
+        QTest::newRow("other magic") << with({{0, 0x12345678}}) << "exit" << false;
+        QTest::newRow("other version") << with({{4, 2}}) << "exit" << false;
+        QTest::newRow("other request") << with({{8, 2}}) << "exit" << false;
+        QTest::newRow("unknown status") << with({{12, 7}}) << "exit" << false;
+        QTest::newRow("32768 x 32768")
+            << with({{16, 32768}, {20, 32768}, {28, 131072}}) << "exit" << false;
+        QTest::newRow("format of 8 bits")
+            << with({{24, QImage::Format_Indexed8}}) << "exit" << false;
+        QTest::newRow("line of 16 bytes") << with({{28, 16}}) << "exit" << false;
+        QTest::newRow("negative width in twips") << with({{32, quint32(-45)}}) << "exit" << false;
+        QTest::newRow("ratio not a number") << with({{44, 0x7ff80000}}) << "exit" << false;
+        QTest::newRow("half an answer, never the rest") << good.left(60) << "sleep 60" << false;
+    }
+    void workerAnswersChecked()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, then);
+        QFETCH(bool, loads);
+        const QString worker = write("worker", "#!/bin/sh\ncat \"$0.answer\"\n" + then.toUtf8());
+        QFile::setPermissions(worker, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        write("worker.answer", answer);
+        pictures::PictureRequests requests(worker);
+        std::optional<Picture> got;
+        requests.request(m_dir.filePath("any.bmp"), 1, [&](auto picture) { got = picture; });
+        QElapsedTimer clock;
+        clock.start();
         requests.waitForAnswer();
-        QCOMPARE(answers, QStringList{"quick"});
+        QVERIFY(clock.elapsed() < pictures::kPictureDeadlineMs + 1000);
+        QCOMPARE(got.has_value(), loads);
+        if (got)
+            QCOMPARE(got->image.pixelColor(2, 1), QColor(Qt::red));
+    }
+
+    // What the user sees after a run of requests is what each picture shown in turn would have
+    // left: a picture that cannot be loaded keeps the one before it, and a costly one holds up
+    // neither a later one nor the end.
+    void laterChoiceWins_data()
+    {
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("costly, then quick") << QStringList{"costly", "red", "green"} << "green";
+        QTest::newRow("quick, then not a picture") << QStringList{"red", "text"} << "red";
+        QTest::newRow("quick, costly, not a picture")
+            << QStringList{"green", "costly", "text"} << "green";
+        QTest::newRow("four costly beyond the busy workers, then quick")
+            << QStringList{"costly", "costly", "costly", "costly", "red"} << "red";
+    }
+    void laterChoiceWins()
+    {
+        QFETCH(QStringList, requests);
+        QFETCH(QString, shown);
+        write("costly.emf", testing::costly::selfCrossingPolygon());
+        write("text.bmp", "no picture");
+        for (const char *colour : {"red", "green"}) {
+            QImage image(8, 8, QImage::Format_RGB32);
+            image.fill(QColor(colour));
+            QVERIFY(image.save(m_dir.filePath(QString::fromLatin1(colour) + ".bmp")));
+        }
+        QElapsedTimer clock;
+        clock.start();
+        auto loader = std::make_unique<pictures::PictureRequests>(RORUMO_TEST_PICTURE_WORKER);
+        QString seen;
+        for (const QString &name : requests) {
+            const QString file = name + (name == "costly" ? ".emf" : ".bmp");
+            loader->request(m_dir.filePath(file), 1, [&seen, name](auto picture) {
+                if (picture)
+                    seen = name;
+            });
+        }
+        // The last picture that loads comes without waiting for the costly ones.
+        QTRY_COMPARE_WITH_TIMEOUT(seen, shown, pictures::kPictureDeadlineMs / 2);
+        // Nothing older comes after it, and ending waits for no picture.
+        loader->waitForAnswer();
+        QCOMPARE(seen, shown);
+        clock.restart();
+        loader->request(m_dir.filePath("costly.emf"), 1, [](auto) {});
+        loader.reset();
+        QVERIFY(clock.elapsed() < 1000);
     }
 };
 
