@@ -1,6 +1,7 @@
 #include "bench/measure.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <sys/resource.h>
 
@@ -8,6 +9,13 @@ namespace bench {
 
 long peakResidentKib()
 {
+    // The process's own peak: getrusage's survives exec, so a child would report its parent's.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;

@@ -130,9 +130,14 @@ void PictureRequests::output(Worker *worker)
     case wire::AnswerReader::State::Bad:
         finish(worker, std::nullopt, false);
         return;
-    case wire::AnswerReader::State::Done:
-        finish(worker, worker->reader->take(), true);
+    case wire::AnswerReader::State::Done: {
+        // A file that holds nothing to draw is, to the controls, one that cannot be loaded.
+        auto picture = worker->reader->take();
+        if (picture && picture->isEmpty())
+            picture.reset();
+        finish(worker, std::move(picture), true);
         return;
+    }
     }
 }
 

@@ -52,6 +52,36 @@ class TestPictureLoader : public QObject
         return path;
     }
 
+    // A stand-in for the worker: it answers request N with the file worker.N, or never when
+    // there is none, and then runs `then`.
+    QString fakeWorker(const QByteArray &then)
+    {
+        const QString worker = write(
+            "worker", "#!/bin/sh\nwhile set -- $(head -c 24 | od -An -tu4) && [ $# -ge 4 ]; do\n"
+                      "    head -c \"$4\" >/dev/null\n"
+                      "    cat \"$0.$3\" 2>/dev/null || sleep 60\n    " +
+                          then + "\ndone\n");
+        QFile::setPermissions(worker, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const QString &old : QDir(m_dir.path()).entryList({"worker.*"}))
+            QFile::remove(m_dir.filePath(old));
+        return worker;
+    }
+
+    static QByteArray answer(quint32 ticket, std::optional<Picture> picture)
+    {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        pictures::wire::writeAnswer(buffer, ticket, picture);
+        return buffer.data();
+    }
+
+    static Picture filled(const QColor &colour)
+    {
+        QImage image(3, 2, QImage::Format_ARGB32);
+        image.fill(colour);
+        return {image, {45, 30}};
+    }
+
 private Q_SLOTS:
     // By content, whatever the name says; one bitmap pixel is 15 twips. Bad files fail.
     void loadsByContent_data()
@@ -125,22 +155,13 @@ private Q_SLOTS:
 
     // The worker's answer is checked before a byte of it is used: anything but one well-formed
     // answer to the request, or a worker that ends or stays silent, is a picture that cannot be
-    // loaded, by the deadline at the latest. Each row's worker writes the bytes and ends (or
-    // sleeps).
+    // loaded, by the deadline at the latest.
     void workerAnswersChecked_data()
     {
         QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QString>("then");
+        QTest::addColumn<QByteArray>("then");
         QTest::addColumn<bool>("loads");
-        QImage image(3, 2, QImage::Format_ARGB32);
-        image.fill(Qt::red);
-        const auto answer = [&](std::optional<Picture> picture) {
-            QBuffer buffer;
-            buffer.open(QIODevice::WriteOnly);
-            pictures::wire::writeAnswer(buffer, 1, picture);
-            return buffer.data();
-        };
-        const QByteArray good = answer(Picture{image, {45, 30}});
+        const QByteArray good = answer(1, filled(Qt::red));
         // The good answer with fields of its head (at these offsets) changed.
         const auto with = [&](std::initializer_list<std::pair<int, quint32>> fields) {
             QByteArray bytes = good;
@@ -148,33 +169,35 @@ private Q_SLOTS:
                 qToLittleEndian(value, bytes.data() + offset);
             return bytes;
         };
-        QTest::newRow("good") << good << "exit" << true;
-        QTest::newRow("cannot load") << answer(std::nullopt) << "exit" << false;
-        QTest::newRow("head cut off") << good.left(20) << "exit" << false;
-        QTest::newRow("pixels cut off") << good.chopped(1) << "exit" << false;
-        QTest::newRow("a byte too many") << good + '\0' << "exit" << false;
-        QTest::newRow("other magic") << with({{0, 0x12345678}}) << "exit" << false;
-        QTest::newRow("other version") << with({{4, 2}}) << "exit" << false;
-        QTest::newRow("other request") << with({{8, 2}}) << "exit" << false;
-        QTest::newRow("unknown status") << with({{12, 7}}) << "exit" << false;
+        QTest::newRow("good") << good << QByteArray("exit") << true;
+        QTest::newRow("cannot load") << answer(1, std::nullopt) << QByteArray("exit") << false;
+        QTest::newRow("head cut off") << good.left(20) << QByteArray("exit") << false;
+        QTest::newRow("pixels cut off") << good.chopped(1) << QByteArray("exit") << false;
+        QTest::newRow("a byte too many") << good + '\0' << QByteArray(":") << false;
+        QTest::newRow("other magic") << with({{0, 0x12345678}}) << QByteArray(":") << false;
+        QTest::newRow("other version") << with({{4, 2}}) << QByteArray(":") << false;
+        QTest::newRow("other request") << with({{8, 2}}) << QByteArray(":") << false;
+        QTest::newRow("unknown status") << with({{12, 7}}) << QByteArray(":") << false;
         QTest::newRow("32768 x 32768")
-            << with({{16, 32768}, {20, 32768}, {28, 131072}}) << "exit" << false;
+            << with({{16, 32768}, {20, 32768}, {28, 131072}}) << QByteArray(":") << false;
         QTest::newRow("format of 8 bits")
-            << with({{24, QImage::Format_Indexed8}}) << "exit" << false;
-        QTest::newRow("line of 16 bytes") << with({{28, 16}}) << "exit" << false;
-        QTest::newRow("negative width in twips") << with({{32, quint32(-45)}}) << "exit" << false;
-        QTest::newRow("ratio not a number") << with({{44, 0x7ff80000}}) << "exit" << false;
-        QTest::newRow("half an answer, never the rest") << good.left(60) << "sleep 60" << false;
+            << with({{24, QImage::Format_Indexed8}}) << QByteArray(":") << false;
+        QTest::newRow("line of 16 bytes") << with({{28, 16}}) << QByteArray(":") << false;
+        QTest::newRow("negative width in twips")
+            << with({{32, quint32(-45)}}) << QByteArray(":") << false;
+        QTest::newRow("ratio not a number") << with({{44, 0x7ff80000}}) << QByteArray(":") << false;
+        QTest::newRow("half an answer, never the rest")
+            << good.left(60) << QByteArray(":") << false;
+        QTest::newRow("no answer, never") << QByteArray() << QByteArray(":") << false;
     }
     void workerAnswersChecked()
     {
         QFETCH(QByteArray, answer);
-        QFETCH(QString, then);
+        QFETCH(QByteArray, then);
         QFETCH(bool, loads);
-        const QString worker = write("worker", "#!/bin/sh\ncat \"$0.answer\"\n" + then.toUtf8());
-        QFile::setPermissions(worker, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        write("worker.answer", answer);
-        pictures::PictureRequests requests(worker);
+        pictures::PictureRequests requests(fakeWorker(then));
+        if (!answer.isEmpty())
+            write("worker.1", answer);
         std::optional<Picture> got;
         requests.request(m_dir.filePath("any.bmp"), 1, [&](auto picture) { got = picture; });
         QElapsedTimer clock;
@@ -187,48 +210,46 @@ private Q_SLOTS:
     }
 
     // What the user sees after a run of requests is what each picture shown in turn would have
-    // left: a picture that cannot be loaded keeps the one before it, and a costly one holds up
+    // left: a picture that cannot be loaded keeps the one before it, and a slow one holds up
     // neither a later one nor the end.
     void laterChoiceWins_data()
     {
         QTest::addColumn<QStringList>("requests");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("costly, then quick") << QStringList{"costly", "red", "green"} << "green";
-        QTest::newRow("quick, then not a picture") << QStringList{"red", "text"} << "red";
-        QTest::newRow("quick, costly, not a picture")
-            << QStringList{"green", "costly", "text"} << "green";
-        QTest::newRow("four costly beyond the busy workers, then quick")
-            << QStringList{"costly", "costly", "costly", "costly", "red"} << "red";
+        QTest::newRow("slow, then quick") << QStringList{"slow", "red", "green"} << "green";
+        QTest::newRow("quick, then fails") << QStringList{"red", "fails"} << "red";
+        QTest::newRow("quick, slow, fails") << QStringList{"green", "slow", "fails"} << "green";
+        QTest::newRow("four slow beyond the busy workers, then quick")
+            << QStringList{"slow", "slow", "slow", "slow", "red"} << "red";
+        QTest::newRow("fails, then the empty picture") << QStringList{"fails", ""} << "";
     }
     void laterChoiceWins()
     {
         QFETCH(QStringList, requests);
         QFETCH(QString, shown);
-        write("costly.emf", testing::costly::selfCrossingPolygon());
-        write("text.bmp", "no picture");
-        for (const char *colour : {"red", "green"}) {
-            QImage image(8, 8, QImage::Format_RGB32);
-            image.fill(QColor(colour));
-            QVERIFY(image.save(m_dir.filePath(QString::fromLatin1(colour) + ".bmp")));
+        auto loader = std::make_unique<pictures::PictureRequests>(fakeWorker(":"));
+        QString seen = "nothing";
+        for (qsizetype i = 0; i < requests.size(); ++i) {
+            const QString &name = requests[i];
+            if (name == "fails")
+                write(QStringLiteral("worker.%1").arg(i + 1), answer(i + 1, std::nullopt));
+            else if (name != "slow" && !name.isEmpty())
+                write(QStringLiteral("worker.%1").arg(i + 1), answer(i + 1, filled(QColor(name))));
+            loader->request(name.isEmpty() ? QString() : m_dir.filePath(name), 1,
+                            [&seen, name](auto picture) {
+                                if (picture)
+                                    seen = name;
+                            });
         }
-        QElapsedTimer clock;
-        clock.start();
-        auto loader = std::make_unique<pictures::PictureRequests>(RORUMO_TEST_PICTURE_WORKER);
-        QString seen;
-        for (const QString &name : requests) {
-            const QString file = name + (name == "costly" ? ".emf" : ".bmp");
-            loader->request(m_dir.filePath(file), 1, [&seen, name](auto picture) {
-                if (picture)
-                    seen = name;
-            });
-        }
-        // The last picture that loads comes without waiting for the costly ones.
+        // The last picture that loads comes without waiting for the slow ones; nothing older
+        // comes after it.
         QTRY_COMPARE_WITH_TIMEOUT(seen, shown, pictures::kPictureDeadlineMs / 2);
-        // Nothing older comes after it, and ending waits for no picture.
         loader->waitForAnswer();
         QCOMPARE(seen, shown);
-        clock.restart();
-        loader->request(m_dir.filePath("costly.emf"), 1, [](auto) {});
+        // The end waits for no picture.
+        loader->request(m_dir.filePath("slow"), 1, [](auto) {});
+        QElapsedTimer clock;
+        clock.start();
         loader.reset();
         QVERIFY(clock.elapsed() < 1000);
     }
