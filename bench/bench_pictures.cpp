@@ -78,7 +78,7 @@ int main(int argc, char **argv)
             limitSeconds = args[i + 1].toInt();
     }
     QDir().mkpath(dir);
-    std::printf("%-42s %6s | %-28s | %-37s\n", "", "", "before: in the program",
+    std::printf("%-42s %6s | %-28s | %s\n", "", "", "before: in the program",
                 "after: through the picture worker");
     std::printf("%-42s %6s | %7s %9s %10s | %7s %9s %9s %9s\n", "picture", "KiB", "ms", "peak KiB",
                 "result", "ms", "peak KiB", "wrk KiB", "result");

@@ -83,14 +83,14 @@ wait_ended() {
 }
 
 # Runs the command, which ends the program, and fails when the end took longer than a second (and
-# what a sanitizer's exit adds) while a costly picture loads.
+# what a sanitizer's exit adds) just after a picture was asked for.
 ends_promptly() {
     local t0 ms
     t0=$(date +%s%N)
     "$@"
     ms=$((($(date +%s%N) - t0) / 1000000))
     [ "$ms" -le 2000 ] || fail "the program took $ms ms to end while a picture loaded"
-    note "ended $ms ms after it was asked to, a costly picture loading"
+    note "ended $ms ms after it was asked to, just after a picture was asked for"
 }
 
 # Closes the bus window with the close button on openbox's title bar (a key such as Alt+F4 would
