@@ -141,6 +141,10 @@ Services Services::real(const QString &executablePath)
     services.windows = std::make_unique<QtWindowSystem>();
     services.executablePath = executablePath;
     services.pictureWorker = findPictureWorker(QFileInfo(executablePath).absolutePath());
+    if (services.pictureWorker.isEmpty())
+        qWarning("rorumo: the picture worker is neither beside the program nor in %s; no sign or "
+                 "signboard picture can be shown",
+                 qPrintable(privateLibraryFolder(QFileInfo(executablePath).absolutePath())));
     return services;
 }
 

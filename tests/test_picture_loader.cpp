@@ -52,13 +52,14 @@ class TestPictureLoader : public QObject
         return path;
     }
 
-    // A stand-in for the worker: it answers request N with the file worker.N, or never when
-    // there is none, and then runs `then`.
+    // A stand-in for the worker: it answers request N with the file worker.N (a second late
+    // when worker.N.late is there too), or never when there is none, and then runs `then`.
     QString fakeWorker(const QByteArray &then)
     {
         const QString worker = write(
             "worker", "#!/bin/sh\nwhile set -- $(head -c 24 | od -An -tu4) && [ $# -ge 4 ]; do\n"
                       "    head -c \"$4\" >/dev/null\n"
+                      "    [ -e \"$0.$3.late\" ] && sleep 1\n"
                       "    cat \"$0.$3\" 2>/dev/null || sleep 60\n    " +
                           then + "\ndone\n");
         QFile::setPermissions(worker, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -218,6 +219,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("shown");
         QTest::newRow("slow, then quick") << QStringList{"slow", "red", "green"} << "green";
         QTest::newRow("quick, then fails") << QStringList{"red", "fails"} << "red";
+        QTest::newRow("late, then quick") << QStringList{"late red", "green"} << "green";
         QTest::newRow("quick, slow, fails") << QStringList{"green", "slow", "fails"} << "green";
         QTest::newRow("four slow beyond the busy workers, then quick")
             << QStringList{"slow", "slow", "slow", "slow", "red"} << "red";
@@ -234,7 +236,10 @@ private Q_SLOTS:
             if (name == "fails")
                 write(QStringLiteral("worker.%1").arg(i + 1), answer(i + 1, std::nullopt));
             else if (name != "slow" && !name.isEmpty())
-                write(QStringLiteral("worker.%1").arg(i + 1), answer(i + 1, filled(QColor(name))));
+                write(QStringLiteral("worker.%1").arg(i + 1),
+                      answer(i + 1, filled(QColor(name.split(' ').last()))));
+            if (name.startsWith("late"))
+                write(QStringLiteral("worker.%1.late").arg(i + 1), {});
             loader->request(name.isEmpty() ? QString() : m_dir.filePath(name), 1,
                             [&seen, name](auto picture) {
                                 if (picture)
