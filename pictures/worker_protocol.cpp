@@ -19,9 +19,11 @@ constexpr std::array kAnswerFormats = {QImage::Format_RGB32, QImage::Format_ARGB
                                        QImage::Format_ARGB32_Premultiplied};
 constexpr qsizetype kBytesPerPixel = 4;
 
-bool isAnswerFormat(QImage::Format format)
+// Compared as numbers: a value off the enumeration must never become a QImage::Format.
+bool isAnswerFormat(quint32 format)
 {
-    return std::ranges::find(kAnswerFormats, format) != kAnswerFormats.end();
+    return std::ranges::any_of(kAnswerFormats,
+                               [format](QImage::Format f) { return quint32(f) == format; });
 }
 
 enum Status : quint32
@@ -87,7 +89,7 @@ std::optional<RequestHead> decodeRequestHead(QByteArrayView head)
 bool writeAnswer(QIODevice &out, quint32 ticket, const std::optional<Picture> &picture)
 {
     QImage image = picture ? picture->image : QImage();
-    if (!image.isNull() && !isAnswerFormat(image.format()))
+    if (!image.isNull() && !isAnswerFormat(quint32(image.format())))
         image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
                                                               : QImage::Format_RGB32);
     QByteArray head;
@@ -158,12 +160,11 @@ AnswerReader::State AnswerReader::readHead()
     // The empty picture: a picture with nothing to draw.
     if (width == 0 && height == 0)
         return format == 0 && bytesPerLine == 0 && ratio == 1.0 ? State::Done : State::Bad;
-    const auto pixelFormat = QImage::Format(format);
     if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide ||
-        !isAnswerFormat(pixelFormat) || bytesPerLine != width * kBytesPerPixel ||
+        !isAnswerFormat(format) || bytesPerLine != width * kBytesPerPixel ||
         qint64(bytesPerLine) * height > kMaxPixelBytes)
         return State::Bad;
-    QImage image(int(width), int(height), pixelFormat);
+    QImage image(int(width), int(height), static_cast<QImage::Format>(format));
     // The lines must lie end to end, as they come.
     if (image.isNull() || image.bytesPerLine() != qsizetype(bytesPerLine))
         return State::Bad;
