@@ -25,9 +25,9 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 # An X server of our own, without a window manager, so nothing else decides when windows map.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
