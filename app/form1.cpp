@@ -8,6 +8,7 @@
 #include "doors/door_motion.h"
 #include "doors/step_pacer.h"
 #include "panel/frm_set.h"
+#include "platform/file_names.h"
 #include "resources/own_pictures.h"
 #include "sign/frm_browse_dir.h"
 
@@ -16,6 +17,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
@@ -66,7 +68,7 @@ Form1::Form1(platform::Services &services)
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint),
       File1(kSignPattern), m_services(services),
-      m_pacer(std::make_unique<RealTimePacer>([this] { presentStep(); })),
+      m_pacer(std::make_unique<RealTimePacer>([this] { return presentStep(); })),
       m_panel([this] { return new frmSet(*this); }),
       m_browseDir([this] { return new frmBrowseDir(*this); }),
       m_showVersion([this] { return new frmShowVersion(*this); })
@@ -208,7 +210,9 @@ void Form1::createMenu()
 
 QString Form1::executableName() const
 {
-    return QFileInfo(m_services.executablePath).completeBaseName();
+    // Shown as Qt would show the name in a file dialog, bytes that are not UTF-8 as U+FFFD.
+    return QFile::decodeName(
+        platform::encodeFileName(QFileInfo(m_services.executablePath).completeBaseName()));
 }
 
 void Form1::Form_Load()
@@ -238,10 +242,12 @@ void Form1::setStepPacer(std::unique_ptr<StepPacer> pacer)
     m_pacer = std::move(pacer);
 }
 
-void Form1::presentStep()
+bool Form1::presentStep()
 {
     // Bring the newest step to the screen; clicks and keys stay queued until the door stops.
+    // An end request is no user input: it is handled here, and the door stops where it is.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return !m_unloaded;
 }
 
 void Form1::resumeHeldInput()

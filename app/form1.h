@@ -49,6 +49,9 @@ public:
     FileList::Result picDir() override;
     void SaveIni();
     void LoadIni();
+    // The line SaveIni would write now, and the file it would write it to (empty: none).
+    QByteArray settingsLine();
+    QString settingsFileToWrite() const;
 
     // Event handlers of the window itself.
     // The menu opens where the button went down (the pointer may have moved on meanwhile).
@@ -105,6 +108,8 @@ public:
 
     // Raised when the unload has finished and the program should end.
     Q_SIGNAL void programEnded();
+    // Raised when SaveIni is about to write this line to this file.
+    Q_SIGNAL void savingSettings(const QString &path, const QByteArray &line);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -123,7 +128,8 @@ private:
     void createSign();
     void createSignboard();
     void createMenu();
-    void presentStep();
+    // Shows the newest step of a door movement; false once the program is ending.
+    bool presentStep();
     void resumeHeldInput();
 
     // The panel's place: the stored one, or below the window by default. A panel at its default

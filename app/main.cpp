@@ -1,9 +1,12 @@
 #include "app/form1.h"
 #include "platform/display_platform.h"
 #include "platform/end_requests.h"
+#include "platform/file_names.h"
 #include "platform/qt_language.h"
+#include "platform/save_at_exit.h"
 #include "platform/services.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QSessionManager>
 
@@ -23,19 +26,34 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     platform::installQtJapanese(application);
 
-    platform::Services services = platform::Services::real(QApplication::applicationFilePath());
+    // Made before the bus window, so that both live as long as it does.
+    platform::EndRequests endRequests;
+    platform::SaveAtExit saveAtExit;
+    platform::Services services = platform::Services::real(platform::executablePath());
     Form1 bus(services);
     // exit(), not quit(): quit() first asks every window to close, and an open modal window
     // (the chooser) may refuse; exit() ends every event loop, the modal ones included.
     QObject::connect(&bus, &Form1::programEnded, &application, [] { QCoreApplication::exit(0); });
     // Logout, shutdown, a hang-up or Ctrl+C end the program as closing the bus window does.
-    platform::EndRequests endRequests;
     QObject::connect(&endRequests, &platform::EndRequests::endRequested, &bus, &Form1::Form_Unload);
 #ifndef QT_NO_SESSIONMANAGER
     // The session manager asks for the settings before it ends the session.
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &bus,
                      [&bus](QSessionManager &) { bus.SaveIni(); });
 #endif
+    // When the X server goes, Qt's X11 plugin calls exit() and no window can be asked anything:
+    // the settings line is kept ready instead, taken afresh whenever the program has handled
+    // what happened and is about to wait (a short line, nothing written).
+    QObject::connect(&bus, &Form1::savingSettings, &bus,
+                     [&saveAtExit](const QString &path, const QByteArray &line) {
+                         saveAtExit.markSaved(path, line);
+                     });
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     &bus, [&bus, &saveAtExit] {
+                         const QByteArray line = bus.settingsLine();
+                         if (line != saveAtExit.bytes())
+                             saveAtExit.keep(bus.settingsFileToWrite(), line);
+                     });
     bus.startOnScreen();
     return application.exec();
 }

@@ -1,4 +1,5 @@
-// The settings file: read once at start-up, written once at exit.
+// The settings file: read once at start-up, written once at exit. (main.cpp keeps the line
+// ready meanwhile for an end that skips the normal save.)
 
 #include "app/form1.h"
 #include "app/settings_record.h"
@@ -6,6 +7,7 @@
 #include "common/window_util.h"
 #include "controls/picture_box.h"
 #include "panel/frm_set.h"
+#include "platform/file_names.h"
 #include "platform/file_save.h"
 #include "platform/install_layout.h"
 
@@ -55,7 +57,7 @@ QPoint twipsToPixels(qint32 left, qint32 top)
 bool keepsSettingsBeside(const QString &besideExecutable)
 {
     const QString folder = QFileInfo(besideExecutable).absolutePath();
-    return !platform::isInstalledProgram(folder) && QFileInfo(folder).isWritable();
+    return !platform::isInstalledProgram(folder) && platform::isWritableFolder(folder);
 }
 
 QString settingsFileToRead(const QString &besideExecutable)
@@ -65,7 +67,7 @@ QString settingsFileToRead(const QString &besideExecutable)
     const QString inConfig = configFolderPath(QFileInfo(besideExecutable).fileName());
     // A copy on a read-only medium may bring a file beside it for its first start.
     const bool installed = platform::isInstalledProgram(QFileInfo(besideExecutable).absolutePath());
-    if (inConfig.isEmpty() || (!installed && !QFileInfo(inConfig).isFile()))
+    if (inConfig.isEmpty() || (!installed && !platform::isFile(inConfig)))
         return besideExecutable;
     return inConfig;
 }
@@ -105,9 +107,8 @@ void Form1::LoadIni()
 
 std::optional<Form1::StoredSettings> Form1::readSettings(const QString &path)
 {
-    QFile file(path);
-    const QFileInfo info(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!platform::openRegularFile(file, path))
         return std::nullopt;
     settings::RecordReader reader(file.read(kMaxSettingsFileBytes));
     file.close();
@@ -179,11 +180,9 @@ void Form1::applyDefaultSettings()
     settingsPanel.selectOption(0);
 }
 
-void Form1::SaveIni()
+QByteArray Form1::settingsLine()
 {
     frmSet &settingsPanel = panel();
-    const int nakaMode = settingsPanel.selectedOption();
-
     settings::RecordWriter record;
     record.position(float(leftTwips()));
     record.position(float(topTwips()));
@@ -200,16 +199,25 @@ void Form1::SaveIni()
     record.yesNo(MnuViewWaku->isChecked());
     record.whole(settingsPanel.frontSpeed());
     record.whole(settingsPanel.middleSpeed());
-    record.whole(nakaMode);
-    const QByteArray line = record.finish();
+    record.whole(settingsPanel.selectedOption());
+    return record.finish();
+}
 
+QString Form1::settingsFileToWrite() const
+{
     const QString besideExecutable = settingsFilePath();
-    QString path = besideExecutable;
-    if (!keepsSettingsBeside(besideExecutable)) {
-        path = configFolderPath(QFileInfo(besideExecutable).fileName());
-        if (!path.isEmpty())
-            QDir().mkpath(QFileInfo(path).absolutePath());
-    }
+    if (keepsSettingsBeside(besideExecutable))
+        return besideExecutable;
+    return configFolderPath(QFileInfo(besideExecutable).fileName());
+}
+
+void Form1::SaveIni()
+{
+    const QByteArray line = settingsLine();
+    const QString path = settingsFileToWrite();
+    if (!path.isEmpty() && path != settingsFilePath())
+        QDir().mkpath(QFileInfo(path).absolutePath());
+    Q_EMIT savingSettings(path, line);
     // Written whole or not at all: on any failure the old file stays as it was.
     const QString error = path.isEmpty() ? QStringLiteral("No configuration folder")
                                          : platform::saveFileWhole(path, line);

@@ -12,7 +12,8 @@ void runSteps(int first, int last, int step, const std::function<void(int)> &set
     pacer.begin();
     for (int value = first;; value += step) {
         set(value);
-        pacer.wait(speed());
+        if (!pacer.wait(speed()))
+            return;
         if (value == last)
             break;
     }

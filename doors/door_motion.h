@@ -16,7 +16,8 @@ inline constexpr int kMiddleClosedLeft = 0;
 inline constexpr int kMiddleOpenLeft = -1100;
 
 // Sets every value from `first` to `last` inclusive, one apart, and waits `speed()` units after
-// each. Nothing happens when `last` lies behind `first` in the direction given by `step`.
+// each, unless the pacer stops it. Nothing happens when `last` lies behind `first` in the
+// direction given by `step`.
 void runSteps(int first, int last, int step, const std::function<void(int)> &set,
               const std::function<int()> &speed, StepPacer &pacer);
 

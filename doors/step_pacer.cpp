@@ -8,7 +8,7 @@ namespace {
 constexpr std::chrono::nanoseconds kDelayUnit{100};
 } // namespace
 
-RealTimePacer::RealTimePacer(std::function<void()> present, Clock::duration frame)
+RealTimePacer::RealTimePacer(std::function<bool()> present, Clock::duration frame)
     : m_present(std::move(present)), m_frame(frame)
 {}
 
@@ -20,18 +20,19 @@ void RealTimePacer::begin()
     m_nextFrame = now;
 }
 
-void RealTimePacer::wait(int units)
+bool RealTimePacer::wait(int units)
 {
     m_deadline += kDelayUnit * std::max(units, 0);
     for (;;) {
         auto now = Clock::now();
         if (now >= m_nextFrame) {
-            m_present();
+            if (!m_present())
+                return false;
             now = Clock::now();
             m_nextFrame = now + m_frame;
         }
         if (now >= m_deadline)
-            return;
+            return true;
         std::this_thread::sleep_until(std::min(m_deadline, m_nextFrame));
     }
 }

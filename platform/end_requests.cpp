@@ -1,5 +1,7 @@
 #include "platform/end_requests.h"
 
+#include "platform/save_at_exit.h"
+
 #include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX
@@ -7,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -17,19 +21,47 @@ namespace platform {
 namespace {
 
 constexpr std::array kEndSignals{SIGTERM, SIGHUP, SIGINT};
+constexpr long long kNanosecondsPerSecond = 1'000'000'000;
+constexpr int kSignalStatusBase = 128; // a shell's status for a program ended by a signal
 
-// A signal handler can reach nothing but what is global; it needs the socket to write to.
+// A signal handler can reach nothing but what is global: the socket to write to, the thread
+// that keeps the save ready, and when the first request came (0: none yet).
 std::atomic<int> g_wakeFd{-1};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free int");
+pthread_t g_uiThread;
+std::atomic<long long> g_firstRequest{0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<long long>::is_always_lock_free,
+              "the signal handler needs lock-free atomics");
 
-extern "C" void onEndSignal(int)
+long long monotonicNow()
+{
+    timespec now = {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * kNanosecondsPerSecond + now.tv_nsec + 1; // never 0
+}
+
+extern "C" void onEndSignal(int signal)
 {
     const int savedErrno = errno;
+    // The user-interface thread handles every request, so that the kept save never changes
+    // under the handler's feet.
+    if (!::pthread_equal(::pthread_self(), g_uiThread)) {
+        ::pthread_kill(g_uiThread, signal);
+        errno = savedErrno;
+        return;
+    }
+    const long long now = monotonicNow();
+    long long first = 0;
+    if (!g_firstRequest.compare_exchange_strong(first, now) &&
+        now - first >= EndRequests::kPatienceSeconds * kNanosecondsPerSecond) {
+        SaveAtExit::writeNow();
+        ::_exit(kSignalStatusBase + signal);
+    }
     const char byte = 1;
-    const int fd = g_wakeFd.load(std::memory_order_relaxed);
-    // A full socket already holds a request: nothing is lost when this write fails.
+    const int fd = g_wakeFd.load();
+    // A full socket already holds a request, and a closed one belongs to a program that is
+    // ending anyway: nothing is lost when this send fails, and it raises no SIGPIPE.
     if (fd >= 0) {
-        [[maybe_unused]] const auto written = ::write(fd, &byte, 1);
+        [[maybe_unused]] const auto sent = ::send(fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
     }
     errno = savedErrno;
 }
@@ -43,6 +75,8 @@ EndRequests::EndRequests(QObject *parent) : QObject(parent)
         return;
     m_readEnd = fds[0];
     m_writeEnd = fds[1];
+    g_uiThread = ::pthread_self();
+    g_firstRequest.store(0);
     g_wakeFd.store(m_writeEnd);
     m_notifier = new QSocketNotifier(m_readEnd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &EndRequests::drain);
@@ -53,21 +87,20 @@ EndRequests::EndRequests(QObject *parent) : QObject(parent)
             continue;
         struct sigaction action = {};
         action.sa_handler = onEndSignal;
+        // One request at a time: each end signal waits while the handler runs.
         ::sigemptyset(&action.sa_mask);
-        // Interrupted system calls go on; the handler is used once, so that a second signal
-        // ends a program that cannot end by itself.
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        for (const int other : kEndSignals)
+            ::sigaddset(&action.sa_mask, other);
+        // Interrupted system calls go on.
+        action.sa_flags = SA_RESTART;
         ::sigaction(signal, &action, nullptr);
     }
 }
 
 EndRequests::~EndRequests()
 {
-    for (const int signal : kEndSignals) {
-        struct sigaction current = {};
-        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onEndSignal)
-            ::signal(signal, SIG_DFL);
-    }
+    // The handler stays: it needs nothing of this object, and a request that comes while the
+    // program tears itself down after its save must not end it with the signal's status.
     g_wakeFd.store(-1);
     delete m_notifier;
     if (m_readEnd >= 0)
@@ -79,9 +112,15 @@ EndRequests::~EndRequests()
 void EndRequests::drain()
 {
     std::array<char, 64> bytes;
-    while (::read(m_readEnd, bytes.data(), bytes.size()) > 0) {
-    }
-    Q_EMIT endRequested();
+    bool received = false;
+    ssize_t n = 0;
+    while ((n = ::read(m_readEnd, bytes.data(), bytes.size())) > 0)
+        received = true;
+    // The other end shut: there will be nothing more to read.
+    if (n == 0)
+        m_notifier->setEnabled(false);
+    if (received)
+        Q_EMIT endRequested();
 }
 
 #else

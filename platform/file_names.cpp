@@ -1,10 +1,12 @@
 #include "platform/file_names.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
 #ifdef Q_OS_UNIX
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -152,6 +154,34 @@ bool isFolder(const QString &path)
     return ::stat(encodeFileName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool isFile(const QString &path)
+{
+    struct stat status;
+    return ::stat(encodeFileName(path).constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool isWritableFolder(const QString &path)
+{
+    return isFolder(path) && ::access(encodeFileName(path).constData(), W_OK) == 0;
+}
+
+QString executablePath()
+{
+#ifdef Q_OS_LINUX
+    QByteArray bytes(PATH_MAX, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", bytes.data(), bytes.size());
+    if (length > 0 && length < bytes.size()) {
+        bytes.truncate(length);
+        // The file replaced under the running program (an upgrade): its name, without the mark.
+        constexpr QByteArrayView kReplaced = " (deleted)";
+        if (bytes.endsWith(kReplaced) && ::access(bytes.constData(), F_OK) != 0)
+            bytes.chop(kReplaced.size());
+        return decodeFileName(bytes);
+    }
+#endif
+    return QCoreApplication::applicationFilePath();
+}
+
 #else
 
 QString decodeFileName(QByteArrayView bytes)
@@ -180,6 +210,22 @@ bool openRegularFile(QFile &file, const QString &path)
 bool isFolder(const QString &path)
 {
     return QFileInfo(path).isDir();
+}
+
+bool isFile(const QString &path)
+{
+    return QFileInfo(path).isFile();
+}
+
+bool isWritableFolder(const QString &path)
+{
+    const QFileInfo folder(path);
+    return folder.isDir() && folder.isWritable();
+}
+
+QString executablePath()
+{
+    return QCoreApplication::applicationFilePath();
 }
 
 #endif

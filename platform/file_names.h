@@ -30,5 +30,13 @@ QString fileSystemPath(const QString &path);
 bool openRegularFile(QFile &file, const QString &path);
 // Whether the path names a folder (or a link to one).
 bool isFolder(const QString &path);
+// Whether the path names a regular file (or a link to one).
+bool isFile(const QString &path);
+// Whether this user may create files in the folder.
+bool isWritableFolder(const QString &path);
+
+// The running program's own file, in the mapping above (Qt gives an empty path when a folder on
+// the way is not named in UTF-8).
+QString executablePath();
 
 } // namespace platform

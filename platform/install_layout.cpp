@@ -1,7 +1,8 @@
 #include "platform/install_layout.h"
 
+#include "platform/file_names.h"
+
 #include <QDir>
-#include <QFileInfo>
 
 #ifndef RORUMO_PRIVATE_LIBDIR_FROM_BIN
 #define RORUMO_PRIVATE_LIBDIR_FROM_BIN "../lib/rorumo"
@@ -59,8 +60,8 @@ bool isInstalledProgram(const QString &executableFolder)
     const QString privateFolder = privateLibraryFolder(executableFolder);
     if (privateFolder == QDir::cleanPath(QDir(executableFolder).absolutePath()))
         return false;
-    return QFileInfo(QDir(privateFolder).filePath(name)).isFile() &&
-           !QFileInfo(QDir(executableFolder).filePath(name)).exists();
+    return isFile(QDir(privateFolder).filePath(name)) &&
+           !isFile(QDir(executableFolder).filePath(name));
 }
 
 } // namespace platform

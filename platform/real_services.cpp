@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -32,8 +33,10 @@ public:
 
     QString chooseFolder(QWidget *owner, const QString &title, const QString &startFolder) override
     {
-        const QString start = !startFolder.isEmpty() && QFileInfo(startFolder).isDir()
-                                  ? startFolder
+        // A folder named in bytes that are not UTF-8 is one Qt's dialog cannot enter: it opens
+        // at the nearest folder above it that it can name.
+        const QString start = !startFolder.isEmpty() && isFolder(startFolder)
+                                  ? QFile::decodeName(encodeFileName(startFolder))
                                   : QDir::homePath();
         return fileSystemPath(
             QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly));

@@ -5,6 +5,7 @@
 #include "doors/door_motion.h"
 #include "doors/step_pacer.h"
 #include "panel/frm_set.h"
+#include "platform/end_requests.h"
 #include "support/fakes.h"
 
 #include <QElapsedTimer>
@@ -13,7 +14,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <vector>
 
 using Shapes = std::vector<std::pair<int, int>>; // the front leaf's width, the middle leaf's left
@@ -160,6 +163,30 @@ private Q_SLOTS:
             QCOMPARE(panel().lblMaeSpeed->text() + panel().lblNakaSpeed->text(),
                      QString::number(value).repeated(2));
         }
+        // A drag of the thumb counts only when it is let go.
+        for (QScrollBar *bar : {panel().HScroll1, panel().HScroll2}) {
+            bar->setSliderDown(true);
+            bar->setSliderPosition(4321);
+            QCOMPARE(bar->value(), 30000);
+            bar->setSliderDown(false);
+        }
+        QCOMPARE(panel().lblMaeSpeed->text() + panel().lblNakaSpeed->text(), "43214321");
+    }
+
+    // The end of the session during a slow movement: the settings are saved at once, and the
+    // door stops where it is instead of keeping the program for seconds.
+    void endRequestStopsTheDoor()
+    {
+        FakeBus bus; // its own real-time pacer
+        platform::EndRequests requests;
+        connect(&requests, &platform::EndRequests::endRequested, &bus.form, &Form1::Form_Unload);
+        bus.form.panel().HScroll1->setValue(30000); // about 3 s
+        QTimer::singleShot(100, [] { ::raise(SIGTERM); });
+        QElapsedTimer timer;
+        timer.start();
+        bus.form.Check1_Click();
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(QFile::exists(bus.path(QStringLiteral("rorumo.ini"))));
     }
 
     // The first step shows at once and the last at the end; a frame that never ends shows
@@ -167,7 +194,7 @@ private Q_SLOTS:
     void realTimePacerPresentsFirstAndLast()
     {
         int presents = 0;
-        RealTimePacer pacer([&] { ++presents; }, std::chrono::hours(1));
+        RealTimePacer pacer([&] { return ++presents > 0; }, std::chrono::hours(1));
         doors::runSteps(
             1, 50, 1, [](int) {}, [] { return 1; }, pacer);
         QCOMPARE(presents, 2);
@@ -185,6 +212,7 @@ private Q_SLOTS:
             [&] {
                 ++presents;
                 lastSetAtPresent = lastSet;
+                return true;
             },
             frame);
         QElapsedTimer timer;

@@ -1,16 +1,28 @@
 // What the program asks of the system before and beside its windows: the Qt platform, where an
-// installed program lies, and the maker's library behind the homepage link.
+// installed program lies, the maker's library behind the homepage link, and the ends of the
+// program that its windows do not see.
 
 #include "platform/display_platform.h"
+#include "platform/end_requests.h"
 #include "platform/install_layout.h"
 #include "platform/maker_library.h"
+#include "platform/save_at_exit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -56,6 +68,83 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QCOMPARE(platform::preferredQtPlatform(wayland, userChoice, x11, xcbPlugin), expected);
     }
+
+#ifdef Q_OS_UNIX
+    // End requests come in bursts (a closed terminal: two hang-ups; a session's end: SIGTERM and
+    // SIGHUP): one request, and the program lives on to save. A request while the program is
+    // closing (the socket's reading side shut) raises no SIGPIPE and no request; nor does a
+    // wake-up with nothing to read.
+    void endRequests_data()
+    {
+        QTest::addColumn<QList<int>>("sent");
+        QTest::addColumn<bool>("closing");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << false << 1;
+        QTest::newRow("a burst") << QList<int>{SIGHUP, SIGHUP, SIGTERM, SIGINT} << false << 1;
+        QTest::newRow("closing") << QList<int>{SIGHUP} << true << 0;
+    }
+    void endRequests()
+    {
+        QFETCH(QList<int>, sent);
+        QFETCH(bool, closing);
+        QFETCH(int, requests);
+        platform::EndRequests endRequests;
+        QSignalSpy spy(&endRequests, &platform::EndRequests::endRequested);
+        auto *notifier = endRequests.findChild<QSocketNotifier *>();
+        QVERIFY(notifier && (!closing || ::shutdown(int(notifier->socket()), SHUT_RD) == 0));
+        for (const int signal : sent) {
+            QCOMPARE(::raise(signal), 0);
+            QTest::qSleep(3);
+        }
+        QTest::qWait(50);
+        QEvent wakeUp(QEvent::SockAct);
+        QCoreApplication::sendEvent(notifier, &wakeUp);
+        QCOMPARE(spy.size(), requests);
+    }
+
+    // The ends that skip the normal save, in a child process: exit() (what Qt does when the X
+    // server is gone) writes the line kept last unless the normal save wrote it; a request long
+    // after the first ends the program at once, writing it too.
+    void abruptEnds_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("written");
+        const QByteArray kept = "kept\r\n";
+        QTest::newRow("exit()") << "exit" << 1 << kept;
+        QTest::newRow("exit() after the normal save") << "saved" << 1 << QByteArray();
+        QTest::newRow("a request after the patience") << "late" << 128 + SIGHUP << kept;
+    }
+    void abruptEnds()
+    {
+        QFETCH(QString, end);
+        QFETCH(int, status);
+        QFETCH(QByteArray, written);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("bus.ini"));
+        platform::EndRequests endRequests;
+        platform::SaveAtExit save;
+        save.keep(file, "first\r\n");
+        save.keep(file, "kept\r\n");
+        if (end == "saved")
+            save.markSaved(file, "kept\r\n");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (end != "late")
+                ::exit(1);
+            ::raise(SIGTERM);
+            ::usleep(platform::EndRequests::kPatienceSeconds * 1'000'000 + 100'000);
+            ::raise(SIGHUP);
+            ::_exit(0);
+        }
+        int got = 0;
+        QCOMPARE(::waitpid(child, &got, 0), child);
+        QVERIFY2(WIFEXITED(got), qPrintable(QString::number(got)));
+        QCOMPARE(WEXITSTATUS(got), status);
+        QFile saved(file);
+        QCOMPARE(saved.open(QIODevice::ReadOnly) ? saved.readAll() : QByteArray(), written);
+    }
+#endif
 
     void makerLibrary_data()
     {

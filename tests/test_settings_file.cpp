@@ -21,6 +21,7 @@
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -324,6 +325,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("read");      // the mark read, 0 for none
         QTest::newRow("writable, a newer file elsewhere") << "writable" << true << true << 1;
         QTest::newRow("writable, a file only elsewhere") << "writable" << false << true << 0;
+        QTest::newRow("writable, in a folder named in Latin-1") << "Latin-1" << true << true << 1;
         QTest::newRow("installed") << "installed" << true << true << 2;
         QTest::newRow("read-only, first start") << "read-only" << true << false << 1;
     }
@@ -335,22 +337,23 @@ private Q_SLOTS:
         QFETCH(int, read);
         if (kind == "read-only" && ::geteuid() == 0)
             QSKIP("root writes into read-only folders");
-        const QString bin = m_dir->filePath(QStringLiteral("bin"));
+        const QString bin =
+            kind == "Latin-1"
+                ? platform::decodeFileName(QFile::encodeName(m_dir->path()) + "/caf\xe9")
+                : m_dir->filePath(QStringLiteral("bin"));
         const QString ownFile = bin + QStringLiteral("/rorumo.ini");
         const auto marked = [](int mark) {
             return record({{5, "\"\""}, {9, "\"\""}, {7, QByteArray::number(mark)}});
         };
-        QVERIFY(QDir().mkpath(bin));
+        QVERIFY(::mkdir(platform::encodeFileName(bin).constData(), S_IRWXU) == 0);
         if (kind == "installed") {
             const QString library = platform::privateLibraryFolder(bin);
             QVERIFY(library.startsWith(m_dir->path()));
             QVERIFY(putFile(QDir(library).filePath(platform::VLM3ResLibrary::fileName()), {}));
         }
-        QFile old(ownFile);
-        QVERIFY(!beside || (putFile(ownFile, marked(1)) && old.open(QIODevice::Append) &&
-                            old.setFileTime(QDateTime::currentDateTime().addSecs(-100),
-                                            QFileDevice::FileModificationTime)));
-        old.close();
+        const timeval older = {::time(nullptr) - 100, 0}, times[] = {older, older};
+        QVERIFY(!beside || (putFile(ownFile, marked(1)) &&
+                            ::utimes(platform::encodeFileName(ownFile).constData(), times) == 0));
         QVERIFY(!inConfig || putFile(configFile(), marked(2)));
         if (kind == "read-only")
             QVERIFY(QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner));
@@ -360,7 +363,7 @@ private Q_SLOTS:
         bus.form.panel().HScroll1->setValue(2345);
         bus.form.Form_Unload();
         QVERIFY(bus.fakes.dialogs->messages.empty());
-        const bool toConfig = kind != "writable";
+        const bool toConfig = kind == "installed" || kind == "read-only";
         QVERIFY(fileBytes(toConfig ? configFile() : ownFile).contains(",2345,"));
         QCOMPARE(fileBytes(toConfig ? ownFile : configFile()),
                  toConfig ? (beside ? marked(1) : QByteArray())

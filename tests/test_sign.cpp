@@ -8,8 +8,10 @@
 #include "sign/frm_browse_dir.h"
 #include "support/fakes.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -215,12 +217,24 @@ private Q_SLOTS:
 
 #ifdef Q_OS_UNIX
     // Qt's folder dialog gives a Latin-1 name with U+FFFD for the byte; it gets its byte back.
+    // Opened at such a folder, the dialog (which cannot enter it) shows the folder above it.
     void browsedNameKeepsItsBytes()
     {
         const QByteArray folder = QFile::encodeName(path("caf")) + "\xe9";
         QCOMPARE(::mkdir(folder.constData(), S_IRWXU), 0);
         const QString browsed = QFile::decodeName(folder);
         QCOMPARE(platform::encodeFileName(platform::fileSystemPath(browsed)), folder);
+
+        QString opened;
+        QTimer::singleShot(100, [&] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                opened = dialog->directory().absolutePath();
+                dialog->reject();
+            }
+        });
+        platform::Services::real(QString()).dialogs->chooseFolder(nullptr, {},
+                                                                  platform::decodeFileName(folder));
+        QCOMPARE(opened, QFileInfo(path("caf")).absolutePath());
     }
 #endif
 

@@ -2,6 +2,8 @@
 
 #include "common/module2.h"
 #include "controls/picture_box.h"
+#include "platform/file_names.h"
+#include "platform/file_save.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,15 +94,15 @@ int FakeBus::framePiecesShown() const
 
 bool putFile(const QString &path, const QByteArray &bytes)
 {
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) &&
-           file.write(bytes) == bytes.size();
+    const QString folder = QFileInfo(path).absolutePath();
+    return (platform::isFolder(folder) || QDir().mkpath(folder)) &&
+           platform::saveFileWhole(path, bytes).isEmpty();
 }
 
 QByteArray fileBytes(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QFile file;
+    return platform::openRegularFile(file, path) ? file.readAll() : QByteArray();
 }
 
 bool putPicture(const QString &path, QSize size, QColor colour)

@@ -75,11 +75,12 @@ class RecordingPacer final : public StepPacer
 {
 public:
     void begin() override { ++movements; }
-    void wait(int units) override
+    bool wait(int units) override
     {
         waits.push_back(units);
         if (onWait)
             onWait();
+        return true;
     }
     void end() override {}
     std::vector<int> waits;

@@ -35,6 +35,8 @@ if ! wait_for 200 grep -q '[0-9]' "$work/display"; then
     exit 1
 fi
 export DISPLAY=":$(head -n1 "$work/display")"
+# For a test that takes the server away under the program.
+export X11_SERVER_PID=$xvfb_pid
 unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
 export XDG_CONFIG_HOME="$work/config"

@@ -1,8 +1,9 @@
 #!/bin/bash
-# A whole day with the bus on a real X server (run-x11.sh), driven with xdotool, over three runs
-# of a copy named "bus": only what needs a real window manager, real input and real pixels. The
-# steps below say what each looks at. Expects RORUMO_BIN, the built executable; the screenshots of
-# the steps are kept in a folder named on a failure.
+# A whole day with the bus on a real X server (run-x11.sh), driven with xdotool, over the runs of
+# a copy named "bus", the last ones ended abruptly, the X server taken away at the very end: only
+# what needs a real window manager, real input and real pixels. The steps below say what each
+# looks at. Expects RORUMO_BIN, the built executable; the screenshots of the steps are kept in a
+# folder named on a failure.
 set -eu
 
 X11_TESTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -55,15 +56,20 @@ cp "$(dirname "$RORUMO_BIN")/rorumo-picture-worker" "$APP_DIR/"
 # No sound card needed: the door sound goes nowhere.
 printf 'pcm.!default { type null }\n' >"$X11_WORK/asound.conf"
 
-# Starts the program and waits for its two windows: BUS and PANEL hold their ids.
+# Under the sanitizers, leave out what system libraries keep for the process's life.
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$X11_TESTS/../lsan.supp}"
+export ALSA_CONFIG_PATH="$X11_WORK/asound.conf"
+
+# Starts the program with these arguments and waits for its two windows.
 start_app() {
-    # Under the sanitizers, leave out what system libraries keep for the process's life. A
-    # script's background job ignores Ctrl+C; the program gets it back, as from a terminal.
-    LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$X11_TESTS/../lsan.supp}" \
-        ALSA_CONFIG_PATH="$X11_WORK/asound.conf" \
-        perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "$ARGV[0]: $!\n"' "$APP" \
+    # A script's background job ignores Ctrl+C; the program gets it back, as from a terminal.
+    perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "$ARGV[0]: $!\n"' "$APP" "$@" \
         >"$X11_WORK/app.log" 2>&1 &
     APP_PID=$!
+    await_app
+}
+# Waits for the program's two windows: BUS and PANEL hold their ids.
+await_app() {
     # A loaded machine can take its time: wait generously.
     PANEL=$(timeout 60 xdotool search --sync --onlyvisible --name '^設定パネル$' | head -n1)
     [ -n "$PANEL" ] || fail "the panel did not appear"
@@ -453,7 +459,7 @@ wait_until 10 bus_as_before || fail "the bus looks different from the end of the
 note "the bus (its dragged signboard, the frame hidden) as at the end of the day, the sign on the first picture"
 
 # ---------------------------------------------------------------------------------------------
-step "9. a logout (SIGTERM) with the version window open; the next start on X, in a Wayland session"
+step "9. a logout (SIGTERM) with the version window open"
 move_windows 200 100 700 500
 xdotool windowactivate --sync "$BUS"
 click_in "$BUS" $sign_x $sign_y
@@ -469,14 +475,91 @@ ends_promptly logout
 saved() { cut -d, -f1-4,14-15 "$APP_INI"; }
 [ "$(saved)" = 3000,1500,10500,7500,10005,5997 ] || fail "saved at the logout: $(saved)"
 note "the logout (SIGTERM, the version window open) saved the new places and the speeds 10005 and 5997"
-# A Wayland session whose compositor is gone: the program picks X itself, before Qt starts.
+
+# ---------------------------------------------------------------------------------------------
+step "10. abrupt ends of a copy in a folder named in Latin-1"
+# The next start: in a Wayland session whose compositor is gone (the program picks X itself,
+# before Qt starts), from a copy in café, with Qt's own options, which change nothing (not on
+# the offscreen platform, not titled or placed by Qt).
 unset QT_QPA_PLATFORM
 export WAYLAND_DISPLAY=rorumo-no-compositor XDG_SESSION_TYPE=wayland
-start_app
+CAFE="$X11_WORK/caf"$'\xe9'
+mkdir "$CAFE"
+cp "$APP" "$APP_INI" "$CAFE/"
+APP="$CAFE/bus" APP_INI="$CAFE/bus.ini"
+start_app -platform offscreen -qwindowtitle Wrong -qwindowgeometry 300x200+400+400
 grep -q libqwayland "/proc/$APP_PID/maps" && fail "the program tried the Wayland platform first"
 wait_until 10 windows_at || fail "the next start put the windows elsewhere"
-close_app
-[ "$(saved)" = 3000,1500,10500,7500,10005,5997 ] || fail "after the next start: $(saved)"
-note "the next start, on X in a Wayland session, showed both windows there and kept the speeds"
+note "the next start, from café on X in a Wayland session: its caption, both windows in place"
+# Moves both windows, waits until the program has seen it, and gives what is then to be saved.
+moved() {
+    move_windows "$@"
+    sleep 0.5
+    echo "$(($1 * 15)),$(($2 * 15)),$(($3 * 15)),$(($4 * 15)),10005,5997"
+}
+want=$(moved 100 100 500 500)
+for signal in HUP HUP TERM INT; do kill -s $signal "$APP_PID" && sleep 0.005; done
+wait_ended
+[ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS after end signals a few ms apart"
+[ "$(saved)" = "$want" ] || fail "end signals a few ms apart saved $(saved)"
+note "end signals a few ms apart: saved once, ended by itself, the speeds kept"
+
+# A closed terminal: started from an interactive shell on a pseudo-terminal. Its window closed,
+# the terminal hangs up the program, then the shell, and lets go of the pseudo-terminal; the
+# shell passes the hang-up on and the kernel sends its own, all within a few milliseconds. The
+# shell's job tells the program's id and how it ended.
+cat >"$X11_WORK/job.pl" <<'END'
+$SIG{HUP} = sub {};
+my $pid = fork() // die;
+exec($ENV{APP}) or die if !$pid;
+open(my $out, '>', "$ENV{JOB}.pid") or die;
+print $out "$pid\n";
+close($out);
+waitpid($pid, 0);
+open($out, '>>', "$ENV{JOB}.pid") and print $out "$?\n";
+END
+APP="$APP" JOB="$X11_WORK/job" python3 -c '
+import os, pty, select, signal, time
+closing = []
+signal.signal(signal.SIGUSR1, lambda *_: closing.append(1))
+pid, terminal = pty.fork()
+if pid == 0:
+    os.execvp("bash", ["bash", "--norc", "--noprofile", "-i"])
+os.write(terminal, b"perl \"$JOB.pl\"\n")
+while not closing:
+    try:
+        if select.select([terminal], [], [], 0.1)[0]:
+            os.read(terminal, 4096)
+    except OSError:
+        pass
+os.killpg(os.tcgetpgrp(terminal), signal.SIGHUP)
+time.sleep(0.002)
+os.kill(pid, signal.SIGHUP)
+os.close(terminal)
+os.waitpid(pid, 0)
+' >"$X11_WORK/app.log" 2>&1 &
+TERMINAL_PID=$!
+job_lines() { [ "$(wc -l <"$X11_WORK/job.pid" 2>/dev/null)" = "$1" ]; }
+wait_until 30 job_lines 1 || fail "the shell on the terminal did not start the program"
+APP_PID=$(head -n1 "$X11_WORK/job.pid")
+await_app
+want=$(moved 200 50 700 300)
+kill -s USR1 "$TERMINAL_PID"
+wait_until 30 job_lines 2 || fail "the program outlived its terminal"
+APP_PID=
+wait "$TERMINAL_PID"
+ended=$(tail -n1 "$X11_WORK/job.pid")
+[ "$ended" = 0 ] || fail "wait status $ended after a closed terminal"
+[ "$(saved)" = "$want" ] || fail "a closed terminal saved $(saved)"
+note "a closed terminal: saved, ended by itself"
+
+# The X server gone (a logout from a bare X session): Qt's X11 plugin ends the program, which
+# writes the line a close would have written at that moment.
+start_app
+want=$(cut -d, -f1-4 < <(moved 300 200 600 400)),$(cut -d, -f5- "$APP_INI")
+kill "$X11_SERVER_PID"
+wait_ended
+[ "$(cat "$APP_INI")" = "$want" ] || fail "with the X server gone: $(cat -A "$APP_INI"), not $want"
+note "the X server gone: the settings line saved"
 rm -rf "$SHOTS"
 note "ok"
