@@ -3,6 +3,7 @@
 #include "platform/file_names.h"
 
 #include <QDir>
+#include <QFile>
 
 #ifndef RORUMO_PRIVATE_LIBDIR_FROM_BIN
 #define RORUMO_PRIVATE_LIBDIR_FROM_BIN "../lib/rorumo"
@@ -46,10 +47,12 @@ QString findPictureWorker(const QString &executableFolder)
 #else
     const QString name = QStringLiteral("rorumo-picture-worker");
 #endif
+    // Looked at by the name's bytes: the program's folder may be named in Latin-1 or Shift_JIS.
     for (const QString &folder : makerLibraryFolders(executableFolder)) {
-        const QFileInfo candidate(QDir(folder).filePath(name));
-        if (candidate.isFile() && candidate.isExecutable())
-            return candidate.absoluteFilePath();
+        const QString candidate = QDir(folder).filePath(name);
+        QFile file;
+        if (openRegularFile(file, candidate))
+            return candidate;
     }
     return {};
 }

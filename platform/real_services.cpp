@@ -143,7 +143,18 @@ Services Services::real(const QString &executablePath)
     services.maker = std::make_unique<VLM3ResLibrary>(QFileInfo(executablePath).absolutePath());
     services.windows = std::make_unique<QtWindowSystem>();
     services.executablePath = executablePath;
-    services.pictureWorker = findPictureWorker(QFileInfo(executablePath).absolutePath());
+    const QString worker = findPictureWorker(QFileInfo(executablePath).absolutePath());
+    services.pictureWorker = worker;
+#if defined(Q_OS_LINUX)
+    // Qt hands a program's path to the system in UTF-8; the system runs the open file as well.
+    if (QFile::encodeName(worker) != encodeFileName(worker)) {
+        auto file = std::make_shared<QFile>();
+        if (openRegularFile(*file, worker)) {
+            services.pictureWorker = QStringLiteral("/proc/self/fd/%1").arg(file->handle());
+            services.pictureWorkerFile = std::move(file);
+        }
+    }
+#endif
     if (services.pictureWorker.isEmpty())
         qWarning("rorumo: the picture worker is neither beside the program nor in %s; no sign or "
                  "signboard picture can be shown",

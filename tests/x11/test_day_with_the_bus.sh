@@ -485,11 +485,12 @@ unset QT_QPA_PLATFORM
 export WAYLAND_DISPLAY=rorumo-no-compositor XDG_SESSION_TYPE=wayland
 CAFE="$X11_WORK/caf"$'\xe9'
 mkdir "$CAFE"
-cp "$APP" "$APP_INI" "$CAFE/"
+cp "$APP" "$APP_INI" "$APP_DIR/rorumo-picture-worker" "$CAFE/"
 APP="$CAFE/bus" APP_INI="$CAFE/bus.ini"
 start_app -platform offscreen -qwindowtitle Wrong -qwindowgeometry 300x200+400+400
 grep -q libqwayland "/proc/$APP_PID/maps" && fail "the program tried the Wayland platform first"
 wait_until 10 windows_at || fail "the next start put the windows elsewhere"
+expect_sign "from café, its picture worker beside it" "$RED"
 note "the next start, from café on X in a Wayland session: its caption, both windows in place"
 # Moves both windows, waits until the program has seen it, and gives what is then to be saved.
 moved() {
