@@ -327,9 +327,9 @@ xdotool key Up Up
 expect_sign "Up to the top and once more" "$RED"
 # Past the costly picture and back: each newer sign shows without waiting for it.
 xdotool key Down Down Down
-wait_until 2 sign_shows "$BLUE" || fail "Down past a costly picture: the sign shows $(bus_pixel $sign_x $sign_y)"
+wait_until 3 sign_shows "$BLUE" || fail "Down past a costly picture: the sign shows $(bus_pixel $sign_x $sign_y)"
 xdotool key Up Up Up
-wait_until 2 sign_shows "$RED" || fail "Up past a costly picture: the sign shows $(bus_pixel $sign_x $sign_y)"
+wait_until 3 sign_shows "$RED" || fail "Up past a costly picture: the sign shows $(bus_pixel $sign_x $sign_y)"
 note "Down and Up past a costly picture showed the next signs at once"
 
 # ---------------------------------------------------------------------------------------------
@@ -355,7 +355,7 @@ xdotool key ctrl+a
 xdotool type --delay 10 "$BOARD_PICTURE"
 xdotool key Return
 wait_until 10 windows_are 2 || fail "the file dialog did not close"
-wait_until 2 bus_pixel_is 606 124 "$MAGENTA" || fail "the signboard does not show the picture"
+wait_until 3 bus_pixel_is 606 124 "$MAGENTA" || fail "the signboard does not show the picture"
 board_place=(586 112)
 board_look=$(digest_of "region 40 24 ${board_place[*]}")
 # The frame fits the 40 x 24 picture: posts at x 581..585 and 626..630, the bar below.
