@@ -207,7 +207,8 @@ public:
 
     DcState &dc() { return m_dc; }
     const DcState &dc() const { return m_dc; }
-    bool failed() const { return m_failed || m_budget.spent(); }
+    // Also looks at the deadline, so that every loop over records notices it.
+    bool failed() { return m_failed || m_budget.expired(); }
     // What the picture may still cost; the bitmap decoders charge it too.
     Budget &budget() { return m_budget; }
     void fail() { m_failed = true; }
@@ -233,8 +234,10 @@ public:
     void offsetClip(QPointF logicalOffset);
     void combineClip(const QRegion &image, int mode);
     void selectClipRegionLogical(const QRegion *logical); // nullptr resets
-    QRegion deviceRegionToImage(const QRegion &device) const;
-    QRegion logicalRegionToImage(const QRegion &logical) const;
+    QRegion deviceRectsToImage(const QList<QRect> &device);
+    QRegion logicalRegionToImage(const QRegion &logical);
+    // The union of `rects`, given in any order, built band by band and charged for.
+    QRegion regionOf(QList<QRect> rects);
 
     // Lines and shapes
     void moveTo(QPointF p);
@@ -279,11 +282,21 @@ public:
     void drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b, bool vertical);
 
     // Drawing in reference device units for EMF+ records, which keep their own state; charged
-    // for `deviceBounds`.
-    void drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw);
+    // for `deviceBounds` and `extraWork`.
+    void drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw,
+                    qreal extraWork = 0);
+    // What filling and stroking a path in device units costs beyond its area: its edges (and
+    // a pen's outline) crossing the image's rows.
+    qreal deviceShapeWork(const QPainterPath &device, bool fill, bool stroke,
+                          qreal devicePenWidth) const;
 
 private:
     void addToPath(const QPainterPath &logical);
+    bool pathRoom(qsizetype elements);
+    QRegion unite(QList<QRegion> parts);
+    QRegion turnedRect(const QTransform &t, const QRectF &logical);
+    bool expiredEvery(qsizetype i);
+    bool clipToRegion(const QRegion &image);
     void paintShape(const QPainterPath &logical, bool fill, bool stroke);
     void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
     bool spend(const QRectF &imageBounds, qreal extraWork = 0);

@@ -2,6 +2,7 @@
 
 #include "budget.h"
 #include "bytes/byte_reader.h"
+#include "bytes/jpeg_scans.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -133,10 +134,11 @@ bool decodeRle(QByteArrayView bits, const Header &h, const QList<QRgb> &table, Q
     const int w = img.width(), hgt = img.height();
     ByteReader r(bits);
     int x = 0, y = 0;
+    // A run stops at the end of its row; what it holds beyond is lost, as on the device.
     auto put = [&](int index) {
         if (x < w && y < hgt)
             img.setPixel(x, hgt - 1 - y, table.value(index, 0) | 0xff000000u);
-        ++x;
+        x = std::min(x + 1, w);
     };
     while (r.remaining() >= 2) {
         const int count = r.u8();
@@ -150,7 +152,7 @@ bool decodeRle(QByteArrayView bits, const Header &h, const QList<QRgb> &table, Q
         } else if (value == 1) {
             break;
         } else if (value == 2) {
-            x += r.u8();
+            x = std::min(x + r.u8(), w);
             y += r.u8();
         } else {
             const int bytes = h.compression == BiRle8 ? value : (value + 1) / 2;
@@ -182,27 +184,21 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
     if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide ||
         width * height > kMaxBitmapPixels)
         return DibStatus::Malformed;
-    // Every pixel is written into fresh memory, however few bytes describe them.
-    constexpr qreal kCostPerPixel = 16;
-    if (budget && !budget->charge(kCostPerPixel * qreal(width) * qreal(height)))
-        return DibStatus::Malformed;
-    out.bottomUp = bottomUp;
-
     if (h.compression == BiJpeg || h.compression == BiPng) {
-        QByteArray copy = bits.toByteArray();
-        QBuffer buffer(&copy);
-        QImageReader reader(&buffer, h.compression == BiPng ? "png" : "jpeg");
-        const QSize s = reader.size();
-        if (!s.isValid() || s.width() > kMaxBitmapSide || s.height() > kMaxBitmapSide ||
-            qint64(s.width()) * s.height() > kMaxBitmapPixels)
-            return DibStatus::Unsupported;
-        QImage img = reader.read();
+        // Charged for what the bytes decode to, whatever the header says.
+        const QImage img = decodeCompressed(bits, h.compression == BiPng ? "png" : "jpeg", budget);
+        if (budget && budget->spent())
+            return DibStatus::Malformed;
         if (img.isNull())
             return DibStatus::Unsupported;
         out.image = img.convertToFormat(QImage::Format_ARGB32);
         out.bottomUp = false;
         return DibStatus::Ok;
     }
+    // Every pixel is written into fresh memory, however few bytes describe them.
+    if (budget && !budget->charge(kCostPerBitmapPixel * qreal(width) * qreal(height)))
+        return DibStatus::Malformed;
+    out.bottomUp = bottomUp;
 
     const int bpp = h.bpp;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
@@ -295,6 +291,25 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
     out.image = img;
     out.bottomUp = bottomUp;
     return DibStatus::Ok;
+}
+
+QImage decodeCompressed(QByteArrayView data, const QByteArray &format, Budget *budget, bool kept)
+{
+    QByteArray copy = data.toByteArray();
+    QBuffer buffer(&copy);
+    QImageReader reader(&buffer, format);
+    const QSize s = reader.size();
+    if (!s.isValid() || s.width() > kMaxBitmapSide || s.height() > kMaxBitmapSide ||
+        qint64(s.width()) * s.height() > kMaxBitmapPixels)
+        return {};
+    qreal work = kCostPerBitmapPixel * s.width() * s.height();
+    if (reader.format() == "jpeg")
+        work += qreal(bytes::jpegScanPixels(copy));
+    constexpr qint64 kBytesPerPixel = 4;
+    if (budget && (!budget->charge(work) ||
+                   (kept && !budget->canHold(kBytesPerPixel * s.width() * s.height()))))
+        return {};
+    return reader.read();
 }
 
 DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb> &palette,

@@ -40,6 +40,13 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
 DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb> &palette,
                           DibResult &out, Budget *budget = nullptr);
 
+// Decodes a compressed bitmap (of `format`, or of the kind its bytes show when that is empty),
+// charged to `budget` for the pixels it decodes to and, for a JPEG, for each of its scans; one
+// to be `kept` must also fit what the budget may still hold. A null image when it is none, too
+// large or not paid for.
+QImage decodeCompressed(QByteArrayView data, const QByteArray &format, Budget *budget,
+                        bool kept = false);
+
 inline constexpr int kMaxBitmapSide = 32768;
 inline constexpr qint64 kMaxBitmapPixels = 32 * 1024 * 1024;
 

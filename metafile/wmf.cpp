@@ -89,7 +89,7 @@ struct Scan
 };
 
 // Splits the record stream and checks its framing; the picture fails without an end record.
-bool scanRecords(QByteArrayView data, Scan &out)
+bool scanRecords(QByteArrayView data, Scan &out, const Stop &stop)
 {
     ByteReader r(data);
     while (true) {
@@ -102,7 +102,8 @@ bool scanRecords(QByteArrayView data, Scan &out)
         const QByteArrayView params = r.bytes(qsizetype(words) * 2 - 6);
         if (function == Eof)
             return true;
-        if (out.records.size() >= size_t(kMaxRecords))
+        if (out.records.size() >= size_t(kMaxRecords) ||
+            (out.records.size() % kRecordsBetweenStops == 0 && stop.expired()))
             return false;
         out.records.push_back({function, params});
         ByteReader p(params);
@@ -465,7 +466,7 @@ bool WmfPlayer::play(const Record &rec)
         r.skip(10); // chain, type, object count, size
         const quint16 scans = r.u16();
         r.skip(2 + 8); // max scan, bounds
-        RegionObject region;
+        QList<QRect> rects;
         for (int s = 0; s < scans && r.ok(); ++s) {
             const quint16 count = r.u16();
             const qint16 top = r.i16(), bottom = r.i16();
@@ -474,7 +475,7 @@ bool WmfPlayer::play(const Record &rec)
             for (int k = 0; k + 1 < count; k += 2) {
                 const qint16 left = r.i16(), right = r.i16();
                 if (right > left && bottom > top)
-                    region.region += QRect(left, top, right - left, bottom - top);
+                    rects.append(QRect(left, top, right - left, bottom - top));
             }
             if (count & 1)
                 r.i16();
@@ -482,7 +483,7 @@ bool WmfPlayer::play(const Record &rec)
         }
         if (!r.ok())
             return false;
-        c.putObjectInFreeSlot(region);
+        c.putObjectInFreeSlot(RegionObject{c.regionOf(std::move(rects))});
         break;
     }
     case SelectObject:
@@ -594,7 +595,7 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
         return std::nullopt;
 
     Scan scan;
-    if (!scanRecords(data.sliced(headerStart + 18), scan))
+    if (!scanRecords(data.sliced(headerStart + 18), scan, stop))
         return std::nullopt;
 
     QRectF window;
