@@ -21,6 +21,7 @@ constexpr qreal kCostPerRowCrossing = 8;
 // Flattening walks every element, and makes lines of curves.
 constexpr qreal kCostPerPathElement = 32;
 constexpr qreal kShrinkFactor = 4;
+constexpr qreal kSamePoint = 1e-6; // image pixels
 
 qreal rowCrossingCost(const QPainterPath &path, int rows, qreal penWidth, int edgesPerSegment)
 {
@@ -604,7 +605,27 @@ QPen Canvas::makePen() const
     return pen;
 }
 
-QBrush Canvas::makeBrush(const BrushObject &b) const
+// A monochrome pattern paints its dark pixels in the text colour and its light ones in the
+// background colour in force where it is used.
+QImage Canvas::monoPattern(const QImage &pattern)
+{
+    const QRgb fore = m_dc.textColor.rgb(), back = m_dc.bkColor.rgb();
+    if (m_mono.source.cacheKey() == pattern.cacheKey() && m_mono.fore == fore &&
+        m_mono.back == back)
+        return m_mono.image;
+    if (!m_budget.charge(qreal(pattern.width()) * pattern.height()))
+        return {};
+    QImage out = pattern.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            line[x] = qGray(line[x]) < 128 ? fore : back;
+    }
+    m_mono = {pattern, fore, back, out};
+    return out;
+}
+
+QBrush Canvas::makeBrush(const BrushObject &b)
 {
     QColor color = b.color;
     if (m_dc.rop2 == kR2Black)
@@ -621,6 +642,10 @@ QBrush Canvas::makeBrush(const BrushObject &b) const
         return QBrush(color, b.hatch < 6 ? kHatches[b.hatch] : Qt::SolidPattern);
     }
     case gdi::BsPattern:
+        if (const QImage mono = b.pattern.isNull() ? QImage() : monoPattern(b.pattern);
+            !mono.isNull())
+            return QBrush(mono);
+        return color;
     case gdi::BsDibPattern:
     case gdi::BsDibPatternPt:
         if (!b.pattern.isNull())
@@ -651,6 +676,34 @@ void Canvas::addToPath(const QPainterPath &logical)
     if (!saneTransform(t) || !pathRoom(logical.elementCount()))
         return;
     m_path.addPath(t.map(logical));
+}
+
+// Lines and curves drawn from the current position continue the path's open figure. A move
+// has started a figure of its own there, which must not be joined to the one before it; after
+// a closed figure or a shape, the current position starts a new one.
+void Canvas::extendFigure(const QPainterPath &logical)
+{
+    const QTransform t = fullTransform();
+    if (!saneTransform(t) || logical.elementCount() == 0)
+        return;
+    if (!pathRoom(logical.elementCount()))
+        return;
+    const QPainterPath mapped = t.map(logical);
+    const QPointF start = mapped.elementAt(0);
+    const QPointF gap = m_path.currentPosition() - start;
+    if (m_path.elementCount() == 0 || std::abs(gap.x()) + std::abs(gap.y()) > kSamePoint)
+        m_path.moveTo(start);
+    for (int i = 1; i < mapped.elementCount(); ++i) {
+        const QPainterPath::Element e = mapped.elementAt(i);
+        if (e.isMoveTo()) {
+            m_path.moveTo(e);
+        } else if (e.isLineTo()) {
+            m_path.lineTo(e);
+        } else if (e.isCurveTo() && i + 2 < mapped.elementCount()) {
+            m_path.cubicTo(e, mapped.elementAt(i + 1), mapped.elementAt(i + 2));
+            i += 2;
+        }
+    }
 }
 
 void Canvas::paintShape(const QPainterPath &logical, bool fill, bool stroke)
@@ -773,13 +826,10 @@ void Canvas::polylineTo(const QPolygonF &points)
     if (points.isEmpty())
         return;
     if (m_recording) {
-        const QTransform t = fullTransform();
-        if (!pathRoom(points.size() + 1))
-            return;
-        if (m_path.elementCount() == 0)
-            m_path.moveTo(t.map(m_dc.currentPos));
+        QPainterPath path(m_dc.currentPos);
         for (const QPointF &pt : points)
-            m_path.lineTo(t.map(pt));
+            path.lineTo(pt);
+        extendFigure(path);
     } else {
         QPolygonF all;
         all.reserve(points.size() + 1);
@@ -836,13 +886,7 @@ void Canvas::polyBezier(const QPolygonF &points, bool fromCurrent)
     for (; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
     if (fromCurrent && m_recording) {
-        const QTransform t = fullTransform();
-        if (!pathRoom(path.elementCount() + 1))
-            return;
-        if (m_path.elementCount() == 0)
-            m_path.moveTo(t.map(m_dc.currentPos));
-        QPainterPath mapped = t.map(path);
-        m_path.connectPath(mapped);
+        extendFigure(path);
     } else {
         paintShape(path, false, true);
     }
@@ -870,7 +914,10 @@ void Canvas::polyDraw(const QPolygonF &points, const QByteArray &types)
             path.closeSubpath();
     }
     m_dc.currentPos = path.currentPosition();
-    paintShape(path, false, true);
+    if (m_recording)
+        extendFigure(path);
+    else
+        paintShape(path, false, true);
 }
 
 void Canvas::rectangle(const QRectF &r)
@@ -934,11 +981,7 @@ void Canvas::arc(const QRectF &box, QPointF start, QPointF end, ArcKind kind)
         joined.connectPath(path);
         m_dc.currentPos = path.currentPosition();
         if (m_recording) {
-            if (!pathRoom(joined.elementCount() + 1))
-                return;
-            if (m_path.elementCount() == 0)
-                m_path.moveTo(t.map(joined.elementAt(0)));
-            m_path.connectPath(t.map(joined));
+            extendFigure(joined);
             return;
         }
         paintShape(joined, false, true);
@@ -962,7 +1005,10 @@ void Canvas::angleArc(QPointF center, qreal radius, qreal startDeg, qreal sweepD
     path.moveTo(m_dc.currentPos);
     path.connectPath(arcPath);
     m_dc.currentPos = path.currentPosition();
-    paintShape(path, false, true);
+    if (m_recording)
+        extendFigure(path);
+    else
+        paintShape(path, false, true);
 }
 
 void Canvas::setPixel(QPointF p, const QColor &color)

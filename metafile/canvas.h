@@ -122,6 +122,7 @@ struct PenObject
     QList<qreal> dashes; // user style, in logical units
 };
 
+// BS_PATTERN brushes are monochrome: they take the text and background colours.
 struct BrushObject
 {
     quint32 style = gdi::BsSolid;
@@ -153,8 +154,12 @@ struct RegionObject
     QRegion region; // logical units
 };
 
-using GdiObject =
-    std::variant<std::monostate, PenObject, BrushObject, FontObject, PaletteObject, RegionObject>;
+// Holds the slot of an object whose record was broken: selecting or using it does nothing.
+struct UnusableObject
+{};
+
+using GdiObject = std::variant<std::monostate, PenObject, BrushObject, FontObject, PaletteObject,
+                               RegionObject, UnusableObject>;
 
 struct DcState
 {
@@ -297,6 +302,7 @@ private:
     QRegion turnedRect(const QTransform &t, const QRectF &logical);
     bool expiredEvery(qsizetype i);
     bool clipToRegion(const QRegion &image);
+    void extendFigure(const QPainterPath &logical);
     void paintShape(const QPainterPath &logical, bool fill, bool stroke);
     void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
     bool spend(const QRectF &imageBounds, qreal extraWork = 0);
@@ -307,7 +313,8 @@ private:
     using LayerPainter = std::function<void(QPainter &pattern, QPainter &source, QPainter &mask)>;
     void rasterOp(const QRectF &bounds, quint8 index, const LayerPainter &draw);
     QPen makePen() const;
-    QBrush makeBrush(const BrushObject &b) const;
+    QBrush makeBrush(const BrushObject &b);
+    QImage monoPattern(const QImage &pattern);
     qreal scaleFactor() const;
     QRegion imageRect() const { return QRegion(m_image.rect()); }
 
@@ -325,6 +332,12 @@ private:
     Budget m_budget;
     bool m_clipApplied = false;
     std::optional<QRegion> m_appliedClip;
+    struct MonoPattern
+    {
+        QImage source;
+        QRgb fore = 0, back = 0;
+        QImage image;
+    } m_mono; // the last monochrome pattern coloured
 };
 
 } // namespace metafile::detail

@@ -13,7 +13,14 @@ enum class DibAlpha
 {
     Ignore,        // 32-bit pixels are opaque whatever their fourth byte says
     Premultiplied, // 32-bit pixels carry premultiplied alpha (alpha blending)
+    Straight,      // an alpha mask gives straight alpha (bitmap files)
 };
+
+// How a bitmap's colour table is read: colours, indices into the selected logical palette, or
+// no table at all (the pixels index that palette).
+inline constexpr quint32 kDibRgbColors = 0;
+inline constexpr quint32 kDibPalColors = 1;
+inline constexpr quint32 kDibPalIndices = 2;
 
 struct DibResult
 {

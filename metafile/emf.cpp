@@ -131,11 +131,11 @@ private:
     bool textRecord(ByteReader &r, bool wide);
     bool blitRecord(ByteReader &r, quint32 type);
     bool stretchDiBits(ByteReader &r, quint32 type);
-    bool patternBrush(ByteReader &r);
+    bool patternBrush(ByteReader &r, bool mono);
     bool extCreatePen(ByteReader &r);
     bool gradientFill(ByteReader &r);
     DibStatus dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits,
-                  quint32 usage, DibAlpha alpha, DibResult &out);
+                  quint32 usage, DibAlpha alpha, DibResult &out, bool withoutPalette = false);
 
     Canvas &m_canvas;
 };
@@ -319,7 +319,8 @@ bool EmfPlayer::textRecord(ByteReader &r, bool wide)
 }
 
 DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 offBits,
-                         quint32 cbBits, quint32 usage, DibAlpha alpha, DibResult &out)
+                         quint32 cbBits, quint32 usage, DibAlpha alpha, DibResult &out,
+                         bool withoutPalette)
 {
     // Offsets beyond the record spoil this bitmap only, not the reading of the record.
     ByteReader within = r;
@@ -327,7 +328,8 @@ DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 o
     const QByteArrayView bits = within.slice(offBits, cbBits);
     if (!within.ok())
         return DibStatus::Malformed;
-    return decodeDib(info, bits, usage, alpha, m_canvas.dc().palette.colors, out,
+    return decodeDib(info, bits, usage, alpha,
+                     withoutPalette ? QList<QRgb>() : m_canvas.dc().palette.colors, out,
                      &m_canvas.budget());
 }
 
@@ -433,7 +435,7 @@ bool EmfPlayer::stretchDiBits(ByteReader &r, quint32 type)
     return true;
 }
 
-bool EmfPlayer::patternBrush(ByteReader &r)
+bool EmfPlayer::patternBrush(ByteReader &r, bool mono)
 {
     const quint32 index = r.u32();
     const quint32 usage = r.u32();
@@ -441,10 +443,12 @@ bool EmfPlayer::patternBrush(ByteReader &r)
     if (!r.ok())
         return false;
     BrushObject brush;
-    brush.style = gdi::BsDibPattern;
+    brush.style = mono ? gdi::BsPattern : gdi::BsDibPattern;
     DibResult out;
-    // A broken pattern leaves a grey brush, not a broken picture.
-    dib(r, offBmi, cbBmi, offBits, cbBits, usage == 2 ? 0 : usage, DibAlpha::Ignore, out);
+    // A broken pattern leaves a grey brush, not a broken picture. A monochrome one's bits
+    // (usage DIB_PAL_MONO, no colour table) choose between the text and background colours.
+    dib(r, offBmi, cbBmi, offBits, cbBits, mono || usage != kDibPalIndices ? usage : kDibRgbColors,
+        DibAlpha::Ignore, out, mono);
     brush.pattern = out.image;
     if (brush.pattern.isNull()) {
         brush.style = gdi::BsSolid;
@@ -715,7 +719,7 @@ bool EmfPlayer::play(quint32 type, QByteArrayView record)
     }
     case CreateMonoBrush:
     case CreateDibPatternBrushPt:
-        if (!patternBrush(r))
+        if (!patternBrush(r, type == CreateMonoBrush))
             return false;
         break;
     case CreatePalette: {
@@ -1065,6 +1069,10 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
         ByteReader records(stream);
         records.seek(headerSize);
         qint64 count = 0;
+        // A record that contradicts itself within its own size is passed over, as GDI passes it
+        // over; the picture fails when the chain of records breaks, when it runs out of budget,
+        // or when it shows nothing at all.
+        bool skipped = false;
         while (true) {
             if (records.remaining() < 8 || ++count > kMaxRecords)
                 return std::nullopt;
@@ -1081,9 +1089,12 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
                 return std::nullopt;
             if (plus && recType == Comment)
                 plus->playComment(record.sliced(8));
-            if (!player.play(recType, record))
+            skipped = !player.play(recType, record) || skipped;
+            if (canvas.failed())
                 return std::nullopt;
         }
+        if (skipped && isBlank(image))
+            return std::nullopt;
     }
     return Picture{image, QSize(qRound(twips.width()), qRound(twips.height()))};
 }

@@ -14,6 +14,8 @@ inline constexpr qint64 kRecordsBetweenStops = 4096;
 
 // The image a picture of `twips` plays into, or a null image when it is empty or too large.
 QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio);
+// Whether nothing at all has been drawn on `image`.
+bool isBlank(const QImage &image);
 
 std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop);
 std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop);

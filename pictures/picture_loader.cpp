@@ -64,6 +64,14 @@ bool looksComplete(const QByteArray &format, const QByteArray &bytes)
 
 std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &stop)
 {
+    // BMP files are read as the metafile player reads the bitmaps inside metafiles.
+    if (bytes.startsWith("BM")) {
+        std::optional<QImage> image = metafile::decodeBmp(bytes, {stop.deadline, stop.abandoned});
+        if (!image)
+            return std::nullopt;
+        const QSize twips(pixelsToTwips(image->width()), pixelsToTwips(image->height()));
+        return Picture{std::move(*image), twips};
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);

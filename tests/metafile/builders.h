@@ -26,8 +26,11 @@ constexpr quint16 MetaSaveDc = 0x001E, MetaSetBkMode = 0x0102, MetaSetTextAlign 
                   MetaSelectObject = 0x012D, MetaSetTextColor = 0x0209, MetaSetWindowOrg = 0x020B,
                   MetaSetWindowExt = 0x020C, MetaCreatePenIndirect = 0x02FA,
                   MetaCreateFontIndirect = 0x02FB, MetaCreateBrushIndirect = 0x02FC,
-                  MetaPolygon = 0x0324, MetaCreateRegion = 0x06FF, MetaPaintRegion = 0x012B,
-                  MetaRectangle = 0x041B, MetaExtTextOut = 0x0A32, MetaStretchDib = 0x0F43;
+                  MetaPolygon = 0x0324, MetaRectangle = 0x041B, MetaExtTextOut = 0x0A32,
+                  MetaStretchDib = 0x0F43, MetaSetMapMode = 0x0103, MetaOffsetViewportOrg = 0x0211,
+                  MetaScaleWindowExt = 0x0410, MetaScaleViewportExt = 0x0412, MetaPatBlt = 0x061D,
+                  MetaCreateRegion = 0x06FF, MetaSelectClipRegion = 0x012C,
+                  MetaPaintRegion = 0x012B;
 
 // `values` as little-endian numbers of type T.
 template<typename T> QByteArray little(std::initializer_list<qint64> values)
