@@ -13,11 +13,15 @@
 #include "controls/picture_box.h"
 #include "panel/frm_set.h"
 #include "pictures/picture_loader.h"
+#include "pictures/picture_requests.h"
+#include "sign/destination_sign.h"
 #include "sign/frm_browse_dir.h"
 #include "support/fakes.h"
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -25,6 +29,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -36,6 +41,26 @@
 namespace {
 
 constexpr int kRuns = 7;
+constexpr int kStepRuns = 51;
+constexpr int kIdleMarginMs = 2000;
+
+// The processes this one has started that are still there.
+int childProcesses()
+{
+    int count = 0;
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (name) state ppid ...: the name may hold spaces and parentheses.
+        const QString line = QString::fromUtf8(stat.readAll());
+        const QStringList after = line.mid(line.lastIndexOf(u')') + 2).split(u' ');
+        if (after.size() > 1 && after[1] == self)
+            ++count;
+    }
+    return count;
+}
 
 QByteArray encoded(const QImage &image, const char *format, int quality = -1)
 {
@@ -171,7 +196,7 @@ int main(int argc, char **argv)
             (void)form.Picture1->grab();
         });
         const QString path = Module2::HkPicDir + file;
-        const double decode = bench::medianMs(runs, [&] { (void)platform::loadPicture(path); });
+        const double decode = bench::medianMs(runs, [&] { (void)pictures::loadPicture(path); });
         if (form.ImgDesiMaku->picture().isEmpty())
             qFatal("the sign shows nothing");
         rows.push_back({what, sign, box, decode});
@@ -198,5 +223,68 @@ int main(int argc, char **argv)
     for (const ShowRow &row : rows)
         std::printf("%-18s %13.2f ms %13.2f ms %9.2f ms %9.0f%%\n", row.what, row.setAndGrabSign,
                     row.setAndGrabBox, row.decode, 100.0 * row.decode / row.setAndGrabBox);
+
+    // --- Down on the sign: the picture worker against the loading thread it replaced ----------
+    std::printf("\nDown -> sign painted, medians of %d steps between two copies\n", kStepRuns);
+    std::printf("%-28s %14s %14s %12s   (goal <= 16)\n", "picture", "worker (warm)",
+                "thread (before)", "added");
+    QFile shapes(QStringLiteral(RORUMO_BENCH_SHAPES_EMF));
+    if (!shapes.open(QIODevice::ReadOnly))
+        qFatal("no %s", qPrintable(shapes.fileName()));
+    const QByteArray shapesEmf = shapes.readAll();
+    QThreadPool thread;
+    thread.setMaxThreadCount(1);
+    for (const auto &[what, bytes, suffix] :
+         {std::tuple{"52 x 32 BMP", smallBmp, ".bmp"},
+          std::tuple{"clip art EMF (shapes.ink)", shapesEmf, ".emf"}}) {
+        const QString folder = dir.filePath(QStringLiteral("step") + suffix);
+        QDir().mkpath(folder);
+        for (const char *name : {"a", "b"})
+            writeFile(folder + u'/' + name + suffix, bytes);
+        Module2::HkPicDir = folder;
+        form.picDir();
+        Module2::HkPicIndex = 0;
+        const auto step = [&] {
+            form.Picture1_KeyDown(Module2::HkPicIndex == 0 ? DestinationSign::kKeyDown
+                                                           : DestinationSign::kKeyUp);
+        };
+        step(); // a warm worker, as after the first sign
+        form.waitForPictures();
+        const double worker = bench::medianMs(kStepRuns, [&] {
+            step();
+            form.waitForPictures();
+            (void)form.ImgDesiMaku->grab();
+        });
+        const double before = bench::medianMs(kStepRuns, [&] {
+            Module2::HkPicIndex = 1 - Module2::HkPicIndex;
+            const QString path = folder + u'/' + (Module2::HkPicIndex ? "b" : "a") + suffix;
+            const qreal ratio = form.ImgDesiMaku->devicePixelRatioF();
+            bool shown = false;
+            thread.start([&, path, ratio] {
+                auto picture = pictures::loadPicture(
+                    path, ratio, {QDeadlineTimer(pictures::kPictureDeadlineMs)});
+                QMetaObject::invokeMethod(
+                    &form,
+                    [&, picture = std::move(picture)]() mutable {
+                        if (picture)
+                            form.ImgDesiMaku->setPicture(std::move(*picture));
+                        shown = true;
+                    },
+                    Qt::QueuedConnection);
+            });
+            while (!shown)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            (void)form.ImgDesiMaku->grab();
+        });
+        std::printf("%-28s %11.2f ms %11.2f ms %9.2f ms\n", what, worker, before, worker - before);
+    }
+
+    // No worker stays once the pictures have been idle for a while.
+    QElapsedTimer idle;
+    idle.start();
+    while (idle.elapsed() < pictures::kWorkerIdleMs + kIdleMarginMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    std::printf("picture workers alive %d s after the last picture: %d\n",
+                (pictures::kWorkerIdleMs + kIdleMarginMs) / 1000, childProcesses());
     return 0;
 }

@@ -10,7 +10,7 @@
 #include <QFile>
 #include <QImageReader>
 
-namespace platform {
+namespace pictures {
 
 namespace {
 
@@ -117,4 +117,4 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
     return decodeBitmap(bytes, stop);
 }
 
-} // namespace platform
+} // namespace pictures

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <optional>
 
-namespace platform {
+namespace pictures {
 
 // Largest file the loader reads; anything bigger is not a picture we want on a bus.
 inline constexpr qint64 kMaxPictureFileBytes = 64 * 1024 * 1024;
@@ -28,4 +28,4 @@ struct LoadStop
 std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
                                    const LoadStop &stop);
 
-} // namespace platform
+} // namespace pictures

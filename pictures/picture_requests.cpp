@@ -1,63 +1,257 @@
 #include "pictures/picture_requests.h"
 
-#include "pictures/picture_loader.h"
+#include "platform/file_names.h"
 
-#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <algorithm>
+#include <span>
 
-namespace platform {
+namespace pictures {
 
-PictureRequests::PictureRequests()
+namespace {
+// How long the end of the program waits, in all, for killed workers to be gone; one held in the
+// kernel (a read from a dead mount) is left to the system rather than holding the end.
+constexpr int kEndWaitMs = 300;
+} // namespace
+
+struct PictureRequests::Worker
 {
-    m_pool.setMaxThreadCount(1);
+    std::unique_ptr<QProcess> process;
+    QTimer deadline;
+    // While a request is out: its answer as it comes in, and who gets it.
+    std::optional<wire::AnswerReader> reader;
+    Answer answer;
+};
+
+PictureRequests::PictureRequests(QString worker) : m_worker(std::move(worker))
+{
+    m_idleTimer.setSingleShot(true);
+    m_idleTimer.setInterval(kWorkerIdleMs);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        if (m_idle)
+            retire(std::move(m_idle), false);
+    });
 }
 
 PictureRequests::~PictureRequests()
 {
-    abandon();
-    m_pool.waitForDone();
+    // Nothing waits for a picture: every worker is killed.
+    std::vector<std::unique_ptr<Worker>> all = std::move(m_ending);
+    for (auto &worker : m_busy)
+        all.push_back(std::move(worker));
+    if (m_idle)
+        all.push_back(std::move(m_idle));
+    for (const auto &worker : all) {
+        worker->process->disconnect(this);
+        if (worker->process->state() != QProcess::NotRunning)
+            worker->process->kill();
+    }
+    const QDeadlineTimer end(kEndWaitMs);
+    for (auto &worker : all) {
+        if (worker->process->state() != QProcess::NotRunning &&
+            !worker->process->waitForFinished(int(end.remainingTime())))
+            (void)worker->process.release(); // QProcess's destructor would wait 30 s for it
+    }
 }
 
-void PictureRequests::abandon()
+std::unique_ptr<PictureRequests::Worker> PictureRequests::startWorker()
 {
-    ++m_latest;
-    if (m_abandonLatest)
-        m_abandonLatest->store(true);
-    m_abandonLatest.reset();
-    m_pool.clear();
+    if (m_worker.isEmpty())
+        return nullptr;
+    auto worker = std::make_unique<Worker>();
+    worker->process = std::make_unique<QProcess>();
+    QProcess &process = *worker->process;
+    Worker *raw = worker.get();
+    process.setProgram(m_worker);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(&process, &QProcess::readyReadStandardOutput, this, [this, raw] { output(raw); });
+    connect(&process, &QProcess::finished, this, [this, raw] { ended(raw); });
+    connect(&process, &QProcess::errorOccurred, this, [this, raw](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended(raw);
+    });
+    worker->deadline.setSingleShot(true);
+    connect(&worker->deadline, &QTimer::timeout, this,
+            [this, raw] { finish(raw, std::nullopt, false); });
+    process.start(QIODevice::ReadWrite);
+    if (process.state() == QProcess::NotRunning) {
+        retire(std::move(worker), true);
+        return nullptr;
+    }
+    return worker;
 }
 
 void PictureRequests::request(const QString &path, qreal devicePixelRatio, Answer answer)
 {
-    abandon();
-    const quint64 ticket = m_latest;
+    const quint32 ticket = ++m_lastTicket;
     if (path.isEmpty()) {
+        dropBusy();
         answer(Picture{});
         Q_EMIT answered();
         return;
     }
-    auto abandon = std::make_shared<std::atomic_bool>(false);
-    m_abandonLatest = abandon;
-    m_pool.start([this, ticket, path, devicePixelRatio, answer = std::move(answer), abandon] {
-        // The deadline counts from when the work starts, not from when it was asked for.
-        auto picture = loadPicture(path, devicePixelRatio,
-                                   {QDeadlineTimer(kPictureDeadlineMs), abandon.get()});
-        // `this` outlives the task: the destructor waits for it, and drops what it posted.
-        QMetaObject::invokeMethod(
-            this,
-            [this, ticket, answer, picture = std::move(picture)]() mutable {
-                if (ticket != m_latest)
-                    return;
-                answer(std::move(picture));
-                Q_EMIT answered();
-            },
-            Qt::QueuedConnection);
+    // Earlier requests go on: when this one fails, one of them is what the user sees.
+    if (m_busy.size() >= std::size_t(kMaxBusyWorkers))
+        finish(m_busy.front().get(), std::nullopt, false);
+    std::unique_ptr<Worker> worker;
+    if (m_idle) {
+        m_idleTimer.stop();
+        worker = std::move(m_idle);
+    } else {
+        worker = startWorker();
+    }
+    if (!worker) {
+        answer(std::nullopt);
+        if (m_busy.empty())
+            Q_EMIT answered();
+        return;
+    }
+    worker->reader.emplace(ticket);
+    worker->answer = std::move(answer);
+    worker->process->write(
+        wire::encodeRequest({ticket, platform::encodeFileName(path), devicePixelRatio}));
+    // The deadline counts from the request: a worker's start-up is part of the picture's cost.
+    worker->deadline.start(kPictureDeadlineMs);
+    m_busy.push_back(std::move(worker));
+}
+
+void PictureRequests::output(Worker *worker)
+{
+    const QByteArray bytes = worker->process->readAllStandardOutput();
+    if (!worker->reader) { // an idle worker has nothing to say
+        retire(take(worker), true);
+        return;
+    }
+    switch (worker->reader->feed(bytes)) {
+    case wire::AnswerReader::State::Reading:
+        return;
+    case wire::AnswerReader::State::Bad:
+        finish(worker, std::nullopt, false);
+        return;
+    case wire::AnswerReader::State::Done: {
+        // A file that holds nothing to draw is, to the controls, one that cannot be loaded.
+        auto picture = worker->reader->take();
+        if (picture && picture->isEmpty())
+            picture.reset();
+        finish(worker, std::move(picture), true);
+        return;
+    }
+    }
+}
+
+void PictureRequests::ended(Worker *worker)
+{
+    // A complete answer has been read before the end is told, so a busy worker failed.
+    if (worker->reader)
+        finish(worker, std::nullopt, false);
+    else
+        retire(take(worker), true);
+}
+
+void PictureRequests::finish(Worker *worker, std::optional<Picture> picture, bool keepWorker)
+{
+    const auto found = std::ranges::find(m_busy, worker, &std::unique_ptr<Worker>::get);
+    if (found == m_busy.end())
+        return;
+    const auto earlier = found - m_busy.begin();
+    std::unique_ptr<Worker> done = std::move(*found);
+    m_busy.erase(found);
+    done->deadline.stop();
+    done->reader.reset();
+    Answer answer = std::move(done->answer);
+    if (keepWorker)
+        park(std::move(done));
+    else
+        retire(std::move(done), true);
+    // Earlier requests would only replace this picture with an older one.
+    if (picture) {
+        for (auto &older : std::span(m_busy).first(earlier))
+            retire(std::move(older), true);
+        m_busy.erase(m_busy.begin(), m_busy.begin() + earlier);
+    }
+    answer(std::move(picture));
+    if (m_busy.empty())
+        Q_EMIT answered();
+}
+
+std::unique_ptr<PictureRequests::Worker> PictureRequests::take(Worker *worker)
+{
+    if (m_idle.get() == worker) {
+        m_idleTimer.stop();
+        return std::move(m_idle);
+    }
+    const auto found = std::ranges::find(m_busy, worker, &std::unique_ptr<Worker>::get);
+    if (found == m_busy.end())
+        return nullptr;
+    std::unique_ptr<Worker> taken = std::move(*found);
+    m_busy.erase(found);
+    return taken;
+}
+
+void PictureRequests::park(std::unique_ptr<Worker> worker)
+{
+    if (m_idle) {
+        retire(std::move(worker), false);
+        return;
+    }
+    m_idle = std::move(worker);
+    m_idleTimer.start();
+}
+
+void PictureRequests::retire(std::unique_ptr<Worker> worker, bool kill)
+{
+    if (!worker)
+        return;
+    worker->deadline.stop();
+    QProcess &process = *worker->process;
+    process.disconnect(this);
+    if (process.state() != QProcess::NotRunning) {
+        if (kill)
+            process.kill();
+        else
+            process.closeWriteChannel(); // the worker ends at the end of its input
+        const auto gone = [this] {
+            QMetaObject::invokeMethod(this, &PictureRequests::sweep, Qt::QueuedConnection);
+        };
+        connect(&process, &QProcess::finished, this, gone);
+        connect(&process, &QProcess::errorOccurred, this, gone);
+    }
+    // Deleted later, from the event loop: this may run inside the worker's own signals.
+    m_ending.push_back(std::move(worker));
+    QMetaObject::invokeMethod(this, &PictureRequests::sweep, Qt::QueuedConnection);
+}
+
+void PictureRequests::sweep()
+{
+    std::erase_if(m_ending, [](const std::unique_ptr<Worker> &worker) {
+        return worker->process->state() == QProcess::NotRunning;
     });
+}
+
+void PictureRequests::dropBusy()
+{
+    for (auto &worker : m_busy)
+        retire(std::move(worker), true);
+    m_busy.clear();
+}
+
+void PictureRequests::abandon()
+{
+    const bool wasBusy = !m_busy.empty();
+    dropBusy();
+    if (wasBusy)
+        Q_EMIT answered();
 }
 
 void PictureRequests::waitForAnswer()
 {
-    m_pool.waitForDone();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (m_busy.empty())
+        return;
+    QEventLoop loop;
+    connect(this, &PictureRequests::answered, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-} // namespace platform
+} // namespace pictures

@@ -1,23 +1,33 @@
 #pragma once
 
 #include "pictures/picture.h"
+#include "pictures/worker_protocol.h"
 
 #include <QObject>
-#include <QThreadPool>
-#include <atomic>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
-namespace platform {
+class QProcess;
 
-// How long a picture may take to load before it counts as a picture that cannot be loaded.
-inline constexpr int kPictureDeadlineMs = 4000;
+namespace pictures {
 
-// Loads the pictures of one control away from the user-interface thread, so the bus, the panel
-// and the doors keep going while a big picture loads. The answer comes back on this object's
-// thread, and only for the latest request: a later request wins over an earlier one still
-// loading, which is abandoned.
+// A worker left without a picture to load ends after this long.
+inline constexpr int kWorkerIdleMs = 10000;
+// At most this many pictures load at once; a request beyond it ends the oldest.
+inline constexpr int kMaxBusyWorkers = 3;
+
+// Loads the pictures of one control in worker processes (the picture worker executable), so
+// that no picture file, however costly or hostile, holds the bus, the panel, the doors, the
+// user's next choice or the end of the program. A worker opens the file itself: a file on a
+// dead mount stalls the worker, never the user-interface thread.
+//
+// The answers come back on this object's thread as the user would have seen them had each
+// picture been shown in turn: a picture is handed over as soon as it has loaded unless a later
+// request's picture has already been; a picture that cannot be loaded (not a picture, beyond
+// the deadline, a worker that crashed or answered nonsense) keeps the one before it.
 class PictureRequests : public QObject
 {
     Q_OBJECT
@@ -25,27 +35,46 @@ class PictureRequests : public QObject
 public:
     using Answer = std::function<void(std::optional<Picture>)>;
 
-    PictureRequests();
+    // `worker`: the picture worker executable; without one no picture can be loaded.
+    explicit PictureRequests(QString worker);
     ~PictureRequests() override;
 
-    // Asks for the picture at `path`; `answer` gets it (std::nullopt when it cannot be loaded)
-    // unless another request comes first. The empty path is answered at once with the empty
-    // picture.
+    // Asks for the picture at `path`; `answer` gets it once it has loaded, unless a later
+    // request's picture came first, or std::nullopt when it cannot be loaded. The empty path is
+    // answered at once with the empty picture.
     void request(const QString &path, qreal devicePixelRatio, Answer answer);
 
     // Drops every request not yet answered.
     void abandon();
 
-    // Waits until the latest request is answered.
+    // Waits until no request is left unanswered (at most the deadline).
     void waitForAnswer();
 
 Q_SIGNALS:
+    // No request is left unanswered.
     void answered();
 
 private:
-    QThreadPool m_pool; // its one thread starts with the first picture and ends when idle
-    quint64 m_latest = 0;
-    std::shared_ptr<std::atomic_bool> m_abandonLatest;
+    struct Worker;
+
+    std::unique_ptr<Worker> startWorker();
+    void output(Worker *worker);
+    void ended(Worker *worker);
+    // The request `worker` was loading has its answer.
+    void finish(Worker *worker, std::optional<Picture> picture, bool keepWorker);
+    std::unique_ptr<Worker> take(Worker *worker);
+    void park(std::unique_ptr<Worker> worker);
+    // Ends a worker: at once, or by closing its input when it is idle.
+    void retire(std::unique_ptr<Worker> worker, bool kill);
+    void sweep();
+    void dropBusy();
+
+    QString m_worker;
+    quint32 m_lastTicket = 0;
+    std::vector<std::unique_ptr<Worker>> m_busy; // in the order of their requests
+    std::unique_ptr<Worker> m_idle;
+    std::vector<std::unique_ptr<Worker>> m_ending; // ended or told to, until they are gone
+    QTimer m_idleTimer;
 };
 
-} // namespace platform
+} // namespace pictures

@@ -3,6 +3,7 @@
 #include "platform/file_names.h"
 
 #include <QDir>
+#include <QFile>
 
 #ifndef RORUMO_PRIVATE_LIBDIR_FROM_BIN
 #define RORUMO_PRIVATE_LIBDIR_FROM_BIN "../lib/rorumo"
@@ -34,6 +35,26 @@ QStringList makerLibraryFolders(const QString &executableFolder)
     if (privateFolder != folders.front())
         folders << privateFolder;
     return folders;
+}
+
+QString findPictureWorker(const QString &executableFolder)
+{
+    // A folder that is not absolute would be taken from the working folder.
+    if (!QDir::isAbsolutePath(executableFolder))
+        return {};
+#if defined(Q_OS_WIN)
+    const QString name = QStringLiteral("rorumo-picture-worker.exe");
+#else
+    const QString name = QStringLiteral("rorumo-picture-worker");
+#endif
+    // Looked at by the name's bytes: the program's folder may be named in Latin-1 or Shift_JIS.
+    for (const QString &folder : makerLibraryFolders(executableFolder)) {
+        const QString candidate = QDir(folder).filePath(name);
+        QFile file;
+        if (openRegularFile(file, candidate))
+            return candidate;
+    }
+    return {};
 }
 
 bool isInstalledProgram(const QString &executableFolder)

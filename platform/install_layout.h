@@ -19,6 +19,10 @@ QString privateLibraryFolder(const QString &executableFolder);
 // private library folder. Never the working folder.
 QStringList makerLibraryFolders(const QString &executableFolder);
 
+// The picture worker executable that belongs to an executable in this folder: beside it, then
+// in the private library folder, as the maker's library; empty when there is none.
+QString findPictureWorker(const QString &executableFolder);
+
 // Whether the executable in this folder was installed: the maker's library lies in the private
 // library folder and not beside the executable (as it does in the build folder or a copied
 // folder). An installed program keeps its settings in the user's configuration folder.

@@ -1,4 +1,5 @@
 #include "platform/file_names.h"
+#include "platform/install_layout.h"
 #include "platform/maker_library.h"
 #include "platform/services.h"
 #include "platform/sound.h"
@@ -142,6 +143,22 @@ Services Services::real(const QString &executablePath)
     services.maker = std::make_unique<VLM3ResLibrary>(QFileInfo(executablePath).absolutePath());
     services.windows = std::make_unique<QtWindowSystem>();
     services.executablePath = executablePath;
+    const QString worker = findPictureWorker(QFileInfo(executablePath).absolutePath());
+    services.pictureWorker = worker;
+#if defined(Q_OS_LINUX)
+    // Qt hands a program's path to the system in UTF-8; the system runs the open file as well.
+    if (QFile::encodeName(worker) != encodeFileName(worker)) {
+        auto file = std::make_shared<QFile>();
+        if (openRegularFile(*file, worker)) {
+            services.pictureWorker = QStringLiteral("/proc/self/fd/%1").arg(file->handle());
+            services.pictureWorkerFile = std::move(file);
+        }
+    }
+#endif
+    if (services.pictureWorker.isEmpty())
+        qWarning("rorumo: the picture worker is neither beside the program nor in %s; no sign or "
+                 "signboard picture can be shown",
+                 qPrintable(privateLibraryFolder(QFileInfo(executablePath).absolutePath())));
     return services;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <memory>
 
@@ -80,6 +81,11 @@ struct Services
     std::unique_ptr<WindowSystem> windows;
     // The running executable; its folder and name decide the caption and the settings file.
     QString executablePath;
+    // The picture worker executable the windows load their pictures with; and, when its path is
+    // no UTF-8 (a folder named in Latin-1 or Shift_JIS) and so cannot be handed to Qt as text,
+    // the file held open that the path then names instead.
+    QString pictureWorker;
+    std::shared_ptr<QFile> pictureWorkerFile;
 
     // The real implementations for this platform.
     static Services real(const QString &executablePath);

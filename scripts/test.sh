@@ -24,13 +24,15 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 echo "== short fuzzing runs"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DRORUMO_FUZZ=ON -DRORUMO_BUILD_TESTS=ON -DRORUMO_BUILD_BENCH=OFF >/dev/null
-for fuzzer in fuzz_settings_reader fuzz_metafile; do
+for fuzzer in fuzz_settings_reader fuzz_picture_answer fuzz_metafile; do
     if cmake --build build-fuzz --target help | grep -q "^$fuzzer:"; then
         cmake --build build-fuzz --target "$fuzzer" -j "$jobs"
     fi
 done
 [ -x build-fuzz/tests/fuzz/fuzz_settings_reader ] &&
     sh tests/fuzz/run_fuzz.sh build-fuzz/tests/fuzz/fuzz_settings_reader 20 4096 tests/fuzz/seeds/*
+[ -x build-fuzz/tests/fuzz/fuzz_picture_answer ] &&
+    sh tests/fuzz/run_fuzz.sh build-fuzz/tests/fuzz/fuzz_picture_answer 20 4096 tests/fuzz/answers/*
 # The metafiles start from the fixtures and seeds/ (small files of the records real-world pictures
 # use: raster operations, symbol fonts, EMF+). No leak checks: Qt's font database keeps fontconfig
 # patterns for the life of the process, which LeakSanitizer reports as leaks.

@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <limits>
 
-DestinationSign::DestinationSign(FileList &list, ImageControl &sign) : m_list(list), m_sign(sign) {}
+DestinationSign::DestinationSign(FileList &list, ImageControl &sign, const QString &pictureWorker)
+    : m_list(list), m_sign(sign), m_pictures(pictureWorker)
+{}
 
 void DestinationSign::applySeparator()
 {

@@ -14,7 +14,7 @@ class QLabel;
 class DestinationSign
 {
 public:
-    DestinationSign(FileList &list, ImageControl &sign);
+    DestinationSign(FileList &list, ImageControl &sign, const QString &pictureWorker);
 
     // The keypad: 0-9 append a digit (six at most), 10 "C" clears, 11 "設定" shows the sign at
     // the position the display holds.
@@ -30,7 +30,7 @@ public:
     // stays as it was when it cannot be loaded. False when there is no file at the position.
     bool showFileAt(qint32 position);
 
-    platform::PictureRequests &pictures() { return m_pictures; }
+    pictures::PictureRequests &pictures() { return m_pictures; }
 
     static constexpr int kMaxCodeDigits = 6;
     // The keypad's two keys after the digits 0-9.
@@ -45,5 +45,5 @@ public:
 private:
     FileList &m_list;
     ImageControl &m_sign;
-    platform::PictureRequests m_pictures;
+    pictures::PictureRequests m_pictures;
 };

@@ -26,8 +26,9 @@ constexpr int kPostWidth = 75;
 } // namespace
 
 Signboard::Signboard(QWidget &surface, PictureBox &board, std::array<ShapeRect, 3> &frame,
-                     Menu menu, platform::Dialogs &dialogs)
-    : m_surface(surface), m_board(board), m_frame(frame), m_menu(menu), m_dialogs(dialogs)
+                     Menu menu, platform::Dialogs &dialogs, const QString &pictureWorker)
+    : m_surface(surface), m_board(board), m_frame(frame), m_menu(menu), m_dialogs(dialogs),
+      m_pictures(pictureWorker)
 {}
 
 void Signboard::PicKanban_DblClick()

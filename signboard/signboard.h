@@ -30,7 +30,7 @@ public:
     };
 
     Signboard(QWidget &surface, PictureBox &board, std::array<ShapeRect, 3> &frame, Menu menu,
-              platform::Dialogs &dialogs);
+              platform::Dialogs &dialogs, const QString &pictureWorker);
 
     // The re-fit: the frame placed snugly around the board again (also the double-click).
     void PicKanban_DblClick();
@@ -53,7 +53,7 @@ public:
     // and the frame is fitted around it; a picture the user `chose` also becomes the signboard
     // picture that is kept. One that cannot be loaded leaves the board as it was.
     void showPicture(const QString &path, bool chosen);
-    platform::PictureRequests &pictures() { return m_pictures; }
+    pictures::PictureRequests &pictures() { return m_pictures; }
 
     // The pattern list of the picture dialog.
     static const QString kDialogFilter;
@@ -77,5 +77,5 @@ private:
     Menu m_menu;
     platform::Dialogs &m_dialogs;
     QString m_lastDialogFile;
-    platform::PictureRequests m_pictures;
+    pictures::PictureRequests m_pictures;
 };

@@ -1,9 +1,11 @@
 #include "metafile/costly.h"
 #include "pictures/picture_loader.h"
 #include "pictures/picture_requests.h"
+#include "pictures/worker_protocol.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
@@ -14,7 +16,7 @@
 #include <sys/stat.h>
 #endif
 
-using platform::loadPicture;
+using pictures::loadPicture;
 
 namespace {
 
@@ -48,6 +50,37 @@ class TestPictureLoader : public QObject
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             qFatal("cannot write %s", qPrintable(path));
         return path;
+    }
+
+    // A stand-in for the worker: it answers request N with the file worker.N (a second late
+    // when worker.N.late is there too), or never when there is none, and then runs `then`.
+    QString fakeWorker(const QByteArray &then)
+    {
+        const QString worker = write(
+            "worker", "#!/bin/sh\nwhile set -- $(head -c 24 | od -An -tu4) && [ $# -ge 4 ]; do\n"
+                      "    head -c \"$4\" >/dev/null\n"
+                      "    [ -e \"$0.$3.late\" ] && sleep 1\n"
+                      "    cat \"$0.$3\" 2>/dev/null || sleep 60\n    " +
+                          then + "\ndone\n");
+        QFile::setPermissions(worker, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const QString &old : QDir(m_dir.path()).entryList({"worker.*"}))
+            QFile::remove(m_dir.filePath(old));
+        return worker;
+    }
+
+    static QByteArray answer(quint32 ticket, std::optional<Picture> picture)
+    {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        pictures::wire::writeAnswer(buffer, ticket, picture);
+        return buffer.data();
+    }
+
+    static Picture filled(const QColor &colour)
+    {
+        QImage image(3, 2, QImage::Format_ARGB32);
+        image.fill(colour);
+        return {image, {45, 30}};
     }
 
 private Q_SLOTS:
@@ -158,17 +191,114 @@ private Q_SLOTS:
         QVERIFY(!loadPicture(path).has_value());
     }
 
-    // Only the latest request is answered: the slow earlier one is abandoned.
-    void laterRequestWins()
+    // The worker's answer is checked before a byte of it is used: anything but one well-formed
+    // answer to the request, or a worker that ends or stays silent, is a picture that cannot be
+    // loaded, by the deadline at the latest.
+    void workerAnswersChecked_data()
     {
-        platform::PictureRequests requests;
-        QStringList answers;
-        requests.request(write("slow.emf", testing::costly::selfCrossingPolygon()), 1,
-                         [&](const auto &) { answers << "slow"; });
-        requests.request(write("quick.bmp", patterned(8, 8, "BMP")), 1,
-                         [&](const auto &p) { answers << (p ? "quick" : "no picture"); });
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("then");
+        QTest::addColumn<bool>("loads");
+        const QByteArray good = answer(1, filled(Qt::red));
+        // The good answer with fields of its head (at these offsets) changed.
+        const auto with = [&](std::initializer_list<std::pair<int, quint32>> fields) {
+            QByteArray bytes = good;
+            for (const auto &[offset, value] : fields)
+                qToLittleEndian(value, bytes.data() + offset);
+            return bytes;
+        };
+        QTest::newRow("good") << good << QByteArray("exit") << true;
+        QTest::newRow("cannot load") << answer(1, std::nullopt) << QByteArray("exit") << false;
+        QTest::newRow("head cut off") << good.left(20) << QByteArray("exit") << false;
+        QTest::newRow("pixels cut off") << good.chopped(1) << QByteArray("exit") << false;
+        QTest::newRow("a byte too many") << good + '\0' << QByteArray(":") << false;
+        QTest::newRow("other magic") << with({{0, 0x12345678}}) << QByteArray(":") << false;
+        QTest::newRow("other version") << with({{4, 2}}) << QByteArray(":") << false;
+        QTest::newRow("other request") << with({{8, 2}}) << QByteArray(":") << false;
+        QTest::newRow("unknown status") << with({{12, 7}}) << QByteArray(":") << false;
+        QTest::newRow("32768 x 32768")
+            << with({{16, 32768}, {20, 32768}, {28, 131072}}) << QByteArray(":") << false;
+        QTest::newRow("format of 8 bits")
+            << with({{24, QImage::Format_Indexed8}}) << QByteArray(":") << false;
+        QTest::newRow("line of 16 bytes") << with({{28, 16}}) << QByteArray(":") << false;
+        QTest::newRow("negative width in twips")
+            << with({{32, quint32(-45)}}) << QByteArray(":") << false;
+        QTest::newRow("ratio not a number") << with({{44, 0x7ff80000}}) << QByteArray(":") << false;
+        QTest::newRow("half an answer, never the rest")
+            << good.left(60) << QByteArray(":") << false;
+        QTest::newRow("no answer, never") << QByteArray() << QByteArray(":") << false;
+    }
+    void workerAnswersChecked()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, then);
+        QFETCH(bool, loads);
+        pictures::PictureRequests requests(fakeWorker(then));
+        if (!answer.isEmpty())
+            write("worker.1", answer);
+        std::optional<Picture> got;
+        requests.request(m_dir.filePath("any.bmp"), 1, [&](auto picture) { got = picture; });
+        QElapsedTimer clock;
+        clock.start();
         requests.waitForAnswer();
-        QCOMPARE(answers, QStringList{"quick"});
+        QVERIFY(clock.elapsed() < pictures::kPictureDeadlineMs + 2000);
+        QCOMPARE(got.has_value(), loads);
+        if (got)
+            QCOMPARE(got->image.pixelColor(2, 1), QColor(Qt::red));
+    }
+
+    // What the user sees after a run of requests is what each picture shown in turn would have
+    // left: a picture that cannot be loaded keeps the one before it, and a slow one holds up
+    // neither a later one nor the end.
+    void laterChoiceWins_data()
+    {
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("slow, then quick") << QStringList{"slow", "red", "green"} << "green";
+        QTest::newRow("quick, then fails") << QStringList{"red", "fails"} << "red";
+        QTest::newRow("late, then quick") << QStringList{"late red", "green"} << "green";
+        QTest::newRow("quick, slow, fails") << QStringList{"green", "slow", "fails"} << "green";
+        QTest::newRow("four slow beyond the busy workers, then quick")
+            << QStringList{"slow", "slow", "slow", "slow", "red"} << "red";
+        QTest::newRow("fails, then the empty picture") << QStringList{"fails", ""} << "";
+    }
+    void laterChoiceWins()
+    {
+        QFETCH(QStringList, requests);
+        QFETCH(QString, shown);
+        auto loader = std::make_unique<pictures::PictureRequests>(fakeWorker(":"));
+        QString seen = "nothing";
+        // Whether a slow request gave up (at its deadline) before the picture shown came.
+        bool asked = false, slowGaveUp = false, shownAfterSlow = false;
+        for (qsizetype i = 0; i < requests.size(); ++i) {
+            const QString &name = requests[i];
+            if (name == "fails")
+                write(QStringLiteral("worker.%1").arg(i + 1), answer(i + 1, std::nullopt));
+            else if (name != "slow" && !name.isEmpty())
+                write(QStringLiteral("worker.%1").arg(i + 1),
+                      answer(i + 1, filled(QColor(name.split(' ').last()))));
+            if (name.startsWith("late"))
+                write(QStringLiteral("worker.%1.late").arg(i + 1), {});
+            loader->request(name.isEmpty() ? QString() : m_dir.filePath(name), 1,
+                            [&, name](auto picture) {
+                                slowGaveUp |= asked && name == "slow";
+                                if (picture)
+                                    seen = name;
+                                shownAfterSlow |= picture && slowGaveUp;
+                            });
+        }
+        asked = true;
+        // The last picture that loads comes without waiting for the slow ones; nothing older
+        // comes after it.
+        loader->waitForAnswer();
+        QCOMPARE(seen, shown);
+        QVERIFY(!shownAfterSlow);
+        // The end waits for no picture.
+        loader->request(m_dir.filePath("slow"), 1, [](auto) {});
+        QElapsedTimer clock;
+        clock.start();
+        loader.reset();
+        QVERIFY(clock.elapsed() < 1000);
     }
 };
 

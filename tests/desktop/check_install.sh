@@ -24,6 +24,7 @@ rm -f "$root.log"
 
 [ -x "$root$bindir/rorumo" ] || fail "no executable $bindir/rorumo"
 need "$libdir/libVLM3Res.so"
+[ -x "$root$libdir/rorumo-picture-worker" ] || fail "no picture worker $libdir/rorumo-picture-worker"
 # The maker's library lies only in the private folder: beside the executable it would make the
 # program take its folder for a copied one and keep its settings there.
 [ ! -e "$root$bindir/libVLM3Res.so" ] || fail "the maker's library is beside the executable"

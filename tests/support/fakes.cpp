@@ -58,6 +58,7 @@ FakeServices::FakeServices(const QString &executablePath)
       windows(install<FakeWindowSystem>(services.windows))
 {
     services.executablePath = executablePath;
+    services.pictureWorker = QStringLiteral(RORUMO_TEST_PICTURE_WORKER);
 }
 
 static QString clearedGlobals(const QString &executable)

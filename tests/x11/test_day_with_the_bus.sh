@@ -52,6 +52,7 @@ APP="$APP_DIR/bus"
 APP_INI="$APP_DIR/bus.ini"
 mkdir -p "$APP_DIR"
 cp "$RORUMO_BIN" "$APP"
+cp "$(dirname "$RORUMO_BIN")/rorumo-picture-worker" "$APP_DIR/"
 # No sound card needed: the door sound goes nowhere.
 printf 'pcm.!default { type null }\n' >"$X11_WORK/asound.conf"
 
@@ -85,6 +86,17 @@ wait_ended() {
     APP_STATUS=0
     wait "$APP_PID" || APP_STATUS=$?
     APP_PID=
+}
+
+# Runs the command, which ends the program, and fails when the end took longer than a second (and
+# what a sanitizer's exit adds) just after a picture was asked for.
+ends_promptly() {
+    local t0 ms
+    t0=$(date +%s%N)
+    "$@"
+    ms=$((($(date +%s%N) - t0) / 1000000))
+    [ "$ms" -le 2000 ] || fail "the program took $ms ms to end while a picture loaded"
+    note "ended $ms ms after it was asked to, just after a picture was asked for"
 }
 
 # Closes the bus window with the close button on openbox's title bar (a key such as Alt+F4 would
@@ -242,6 +254,15 @@ RED="200 30 30"
 GREEN="30 160 40"
 convert -size 60x40 "xc:rgb(${RED// /,})" "$SIGNS/a1_red.bmp"
 convert -size 60x40 "xc:rgb(${GREEN// /,})" "$SIGNS/b2_green.gif"
+BLUE="40 40 210"
+convert -size 60x40 "xc:rgb(${BLUE// /,})" "$SIGNS/d4_blue.bmp"
+# A picture that costs its whole deadline: an EMF star of 4000 corners, each edge crossing
+# nearly all others.
+perl -e 'my ($n, $p) = (4000, "");
+    $p .= pack "s<2", 480 + 470 * cos($_ * 3.1353), 480 + 470 * sin($_ * 6.2769) for 0 .. $n - 1;
+    my $r = pack("V6V", 0x56, 28 + length $p, 0, 0, 959, 959, $n) . $p . pack "V5", 14, 20, 0, 16, 20;
+    print pack("V2l<4l<4V4v2V7", 1, 88, 0, 0, 959, 959, 0, 0, 25399, 25399, 0x464D4520, 0x10000,
+        88 + length $r, 3, 16, 0, 0, 0, 0, 960, 960, 254, 254), $r' >"$SIGNS/c3_costly.emf"
 BOARD_PICTURE="$X11_WORK/board.bmp"
 convert -size 40x24 "xc:rgb(255,0,255)" "$BOARD_PICTURE"
 MAGENTA="255 0 255"
@@ -304,6 +325,12 @@ xdotool key Down
 expect_sign "Down" "$GREEN"
 xdotool key Up Up
 expect_sign "Up to the top and once more" "$RED"
+# Past the costly picture and back: each newer sign shows without waiting for it.
+xdotool key Down Down Down
+wait_until 3 sign_shows "$BLUE" || fail "Down past a costly picture: the sign shows $(bus_pixel $sign_x $sign_y)"
+xdotool key Up Up Up
+wait_until 3 sign_shows "$RED" || fail "Up past a costly picture: the sign shows $(bus_pixel $sign_x $sign_y)"
+note "Down and Up past a costly picture showed the next signs at once"
 
 # ---------------------------------------------------------------------------------------------
 step "5. the popup menu only on the bare bus; a signboard picture, dragged during a door movement"
@@ -318,10 +345,17 @@ wait_until 10 is_active "$DIALOG" || fail "the file dialog is not active"
 wait_until 10 above "$DIALOG" "$PANEL" || fail "the file dialog opened under the panel"
 shot 5-file-dialog
 note "the file dialog \"$(xdotool getwindowname "$DIALOG")\" opened above the panel"
+xdotool type --delay 10 "$SIGNS/c3_costly.emf"
+xdotool key Return
+wait_until 10 windows_are 2 || fail "the file dialog did not close"
+# The picture chosen next shows without waiting for the costly one, and the settings keep it.
+menu_pick 3
+wait_until 10 windows_are 3 || fail "no file dialog the second time"
+xdotool key ctrl+a
 xdotool type --delay 10 "$BOARD_PICTURE"
 xdotool key Return
 wait_until 10 windows_are 2 || fail "the file dialog did not close"
-wait_until 10 bus_pixel_is 606 124 "$MAGENTA" || fail "the signboard does not show the picture"
+wait_until 3 bus_pixel_is 606 124 "$MAGENTA" || fail "the signboard does not show the picture"
 board_place=(586 112)
 board_look=$(digest_of "region 40 24 ${board_place[*]}")
 # The frame fits the 40 x 24 picture: posts at x 581..585 and 626..630, the bar below.
@@ -398,7 +432,9 @@ bus_masked() {
 }
 bus_look=$(bus_masked)
 shot 7-end-of-day
-close_app
+click_in "$BUS" $sign_x $sign_y
+xdotool key Down Down
+ends_promptly close_app
 [ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS"
 line=$(cat "$APP_INI") || fail "no settings file $APP_INI"
 [ "${line%$'\r'}" != "$line" ] && [ "$(wc -l <"$APP_INI")" -eq 1 ] ||
@@ -406,6 +442,7 @@ line=$(cat "$APP_INI") || fail "no settings file $APP_INI"
 # The places in twips, from the real frames: the bus, the panel, the dragged signboard.
 places=$(cut -d, -f1-4,10-11 "$APP_INI")
 [ "$places" = 1500,4500,9000,9000,9390,1980 ] || fail "places saved: $places"
+grep -q "$BOARD_PICTURE" "$APP_INI" || fail "the settings do not keep the signboard picture chosen last"
 note "one line: ${line%$'\r'}"
 
 # ---------------------------------------------------------------------------------------------
@@ -424,13 +461,16 @@ note "the bus (its dragged signboard, the frame hidden) as at the end of the day
 # ---------------------------------------------------------------------------------------------
 step "9. a logout (SIGTERM) with the version window open"
 move_windows 200 100 700 500
+xdotool windowactivate --sync "$BUS"
+click_in "$BUS" $sign_x $sign_y
+xdotool key Down Down
 xdotool windowactivate --sync "$PANEL"
 for _ in 1 2; do click_in "$PANEL" 136 23; sleep 0.2; done
 click_in "$PANEL" 65 66
 click_in "$PANEL" 98 155
 await_window ABOUT '^ロルモのバージョン情報$' "the version window"
-kill -s TERM "$APP_PID"
-wait_ended
+logout() { kill -s TERM "$APP_PID" && wait_ended; }
+ends_promptly logout
 [ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS at the logout"
 saved() { cut -d, -f1-4,14-15 "$APP_INI"; }
 [ "$(saved)" = 3000,1500,10500,7500,10005,5997 ] || fail "saved at the logout: $(saved)"
@@ -445,11 +485,12 @@ unset QT_QPA_PLATFORM
 export WAYLAND_DISPLAY=rorumo-no-compositor XDG_SESSION_TYPE=wayland
 CAFE="$X11_WORK/caf"$'\xe9'
 mkdir "$CAFE"
-cp "$APP" "$APP_INI" "$CAFE/"
+cp "$APP" "$APP_INI" "$APP_DIR/rorumo-picture-worker" "$CAFE/"
 APP="$CAFE/bus" APP_INI="$CAFE/bus.ini"
 start_app -platform offscreen -qwindowtitle Wrong -qwindowgeometry 300x200+400+400
 grep -q libqwayland "/proc/$APP_PID/maps" && fail "the program tried the Wayland platform first"
 wait_until 10 windows_at || fail "the next start put the windows elsewhere"
+expect_sign "from café, its picture worker beside it" "$RED"
 note "the next start, from café on X in a Wayland session: its caption, both windows in place"
 # Moves both windows, waits until the program has seen it, and gives what is then to be saved.
 moved() {
