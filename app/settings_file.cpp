@@ -206,9 +206,9 @@ QByteArray Form1::settingsLine()
 QString Form1::settingsFileToWrite() const
 {
     const QString besideExecutable = settingsFilePath();
-    if (keepsSettingsBeside(besideExecutable))
-        return besideExecutable;
-    return configFolderPath(QFileInfo(besideExecutable).fileName());
+    return keepsSettingsBeside(besideExecutable)
+               ? besideExecutable
+               : configFolderPath(QFileInfo(besideExecutable).fileName());
 }
 
 void Form1::SaveIni()
