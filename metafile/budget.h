@@ -6,6 +6,12 @@
 
 namespace metafile::detail {
 
+// What kinds of work cost, in the budget's units beyond the pixels they write.
+inline constexpr qreal kCostPerCall = 256;       // one painter call
+inline constexpr qreal kCostPerCharacter = 2048; // shaping and the glyph cache
+inline constexpr qreal kCostPerBitmapPixel = 16; // a decoded pixel, written into fresh memory
+inline constexpr qreal kCostPerRect = 128;       // a region's rectangle, through one operation
+
 // Everything one picture makes us do, counted in units of about one pixel written: painting,
 // path edges and crossings, widened lines, bitmap decoding and scaling, saved states and text.
 // The canvas and the bitmap decoders charge it before they work; a picture that spends more
@@ -29,10 +35,25 @@ public:
             m_spent = true;
         return !m_spent;
     }
+    // Looks at the deadline and the caller without charging: loops over records or rectangles
+    // that cost little each ask it now and then. True once the picture is to be given up.
+    bool expired()
+    {
+        if (!m_spent && m_stop.expired())
+            m_spent = true;
+        return m_spent;
+    }
     bool hold(qint64 bytes)
     {
         m_heldLeft -= bytes;
         if (m_heldLeft < 0)
+            m_spent = true;
+        return !m_spent;
+    }
+    // Whether `bytes` more could be kept, asked before decoding them; the picture is spent if not.
+    bool canHold(qint64 bytes)
+    {
+        if (bytes > m_heldLeft)
             m_spent = true;
         return !m_spent;
     }

@@ -14,13 +14,14 @@ namespace metafile::detail {
 namespace {
 
 constexpr qreal kMaxImageCoordinate = 1 << 22;
-constexpr qreal kCostPerCall = 256;
 // Qt's rasteriser keeps the cells of each pixel row in a list it walks for every new cell, so
 // a row that many edges cross costs by the square of their number (measured: a 4000-corner
 // star took minutes). A wide pen's outline has two edges per segment and reaches further.
 constexpr qreal kCostPerRowCrossing = 8;
-constexpr qreal kCostPerCharacter = 2048; // shaping and the glyph cache, beyond the painted area
+// Flattening walks every element, and makes lines of curves.
+constexpr qreal kCostPerPathElement = 32;
 constexpr qreal kShrinkFactor = 4;
+constexpr qreal kSamePoint = 1e-6; // image pixels
 
 qreal rowCrossingCost(const QPainterPath &path, int rows, qreal penWidth, int edgesPerSegment)
 {
@@ -62,6 +63,36 @@ QPolygon regionPolygon(const QPolygonF &polygon, const QRect &picture)
         std::abs(b.top()) < kRegionLimit && std::abs(b.bottom()) < kRegionLimit)
         return polygon.toPolygon();
     return polygon.intersected(QPolygonF(QRectF(picture.adjusted(-1, -1, 1, 1)))).toPolygon();
+}
+
+// What drawing through a region costs: its rectangles and its pixels.
+qreal regionWork(const QRegion &image)
+{
+    qreal work = 0;
+    for (const QRect &r : image)
+        work += kCostPerRect + qreal(r.width()) * r.height();
+    return work;
+}
+
+// How many lines flattening `path` makes at most: Qt splits a curve in halves until it lies
+// within half a pixel of its chord (at most 2^9 pieces), and each halving quarters the distance.
+qreal flattenedElements(const QPainterPath &path)
+{
+    constexpr qreal kMaxPieces = 512;
+    qreal count = 0;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        if (i == 0 || !path.elementAt(i).isCurveTo() || i + 2 >= path.elementCount()) {
+            ++count;
+            continue;
+        }
+        const QPointF p0 = path.elementAt(i - 1), p1 = path.elementAt(i),
+                      p2 = path.elementAt(i + 1), p3 = path.elementAt(i + 2);
+        const qreal length =
+            QLineF(p0, p1).length() + QLineF(p1, p2).length() + QLineF(p2, p3).length();
+        count += std::min(kMaxPieces, std::sqrt(2 * length) + 1);
+        i += 2;
+    }
+    return count;
 }
 
 bool saneRect(const QRectF &r)
@@ -316,49 +347,126 @@ void Canvas::applyClip()
 {
     if (m_clipApplied)
         return;
+    // Spent or not, this drawing is paid for; the next record finds the budget gone.
+    m_budget.charge(kCostPerRect * qreal(m_dc.clip ? m_dc.clip->rectCount() : 1));
     // Qt 6.4 ignores a complex clip region set after setClipping(false), so "no clip" is the
     // whole image instead.
     m_painter.setClipRegion(m_dc.clip ? *m_dc.clip : imageRect());
     m_clipApplied = true;
 }
 
-QRegion Canvas::logicalRegionToImage(const QRegion &logical) const
+bool Canvas::expiredEvery(qsizetype i)
+{
+    constexpr qsizetype kSteps = 1024;
+    return i % kSteps == 0 && m_budget.expired();
+}
+
+// Unites `parts` pairwise, neighbours first once sorted from top to bottom: adding them one at
+// a time would rebuild the growing region for every part.
+QRegion Canvas::unite(QList<QRegion> parts)
+{
+    std::sort(parts.begin(), parts.end(), [](const QRegion &a, const QRegion &b) {
+        const QRect ra = a.boundingRect(), rb = b.boundingRect();
+        return std::pair(ra.top(), ra.left()) < std::pair(rb.top(), rb.left());
+    });
+    for (qsizetype step = 1; step < parts.size(); step *= 2) {
+        for (qsizetype i = 0; i + step < parts.size(); i += 2 * step) {
+            QRegion &a = parts[i], &b = parts[i + step];
+            if (!m_budget.charge(kCostPerRect * qreal(a.rectCount() + b.rectCount())))
+                return {};
+            a |= b;
+            b = QRegion();
+        }
+    }
+    return parts.isEmpty() ? QRegion() : parts.first();
+}
+
+// Rectangles sorted from top to bottom are taken as they are for as long as they keep the form
+// regions have (rows of equal height, apart, each from left to right with gaps); the pieces
+// where they do not are united.
+QRegion Canvas::regionOf(QList<QRect> rects)
+{
+    if (!m_budget.charge(kCostPerCall + kCostPerRect * qreal(rects.size())))
+        return {};
+    rects.removeIf([](const QRect &r) { return r.isEmpty(); });
+    const auto above = [](const QRect &a, const QRect &b) {
+        return std::pair(a.top(), a.left()) < std::pair(b.top(), b.left());
+    };
+    if (!std::is_sorted(rects.begin(), rects.end(), above))
+        std::sort(rects.begin(), rects.end(), above);
+    QList<QRegion> parts;
+    for (qsizetype start = 0, end = 0; start < rects.size(); start = end) {
+        for (end = start + 1; end < rects.size(); ++end) {
+            const QRect &last = rects[end - 1], &r = rects[end];
+            const bool sameRow =
+                r.top() == last.top() && r.bottom() == last.bottom() && r.left() > last.right() + 1;
+            if (!sameRow && r.top() <= last.bottom())
+                break;
+        }
+        QRegion part;
+        part.setRects(rects.constData() + start, int(end - start));
+        parts.append(part);
+    }
+    return unite(std::move(parts));
+}
+
+// A rectangle under a rotation or shear: the turned rectangle itself, about a region
+// rectangle for each of its rows.
+QRegion Canvas::turnedRect(const QTransform &t, const QRectF &logical)
+{
+    QPainterPath p;
+    p.addRect(logical.normalized());
+    const QPolygonF poly = t.map(p).toFillPolygon();
+    const QRectF b = poly.boundingRect();
+    if (!saneRect(b) ||
+        !m_budget.charge(kCostPerCall +
+                         kCostPerRect * std::min<qreal>(b.height(), m_image.height())))
+        return {};
+    return QRegion(regionPolygon(poly, m_image.rect()));
+}
+
+QRegion Canvas::logicalRegionToImage(const QRegion &logical)
 {
     const QTransform t = fullTransform();
-    if (!saneTransform(t))
+    if (!saneTransform(t) ||
+        !m_budget.charge(kCostPerCall + kCostPerRect * qreal(logical.rectCount())))
         return {};
-    QRegion out;
+    if (t.type() > QTransform::TxScale) {
+        QList<QRegion> parts;
+        for (const QRect &r : logical)
+            if (!expiredEvery(parts.size()))
+                parts.append(turnedRect(t, QRectF(r)) & imageRect());
+        return unite(std::move(parts));
+    }
+    QList<QRect> rects;
+    rects.reserve(logical.rectCount());
     for (const QRect &r : logical) {
         const QRectF mapped = t.mapRect(QRectF(r));
         if (saneRect(mapped))
-            out += mapped.toAlignedRect().intersected(m_image.rect());
+            rects.append(mapped.toAlignedRect().intersected(m_image.rect()));
     }
-    return out;
+    return regionOf(std::move(rects));
 }
 
-QRegion Canvas::deviceRegionToImage(const QRegion &device) const
+QRegion Canvas::deviceRectsToImage(const QList<QRect> &device)
 {
-    QRegion out;
+    QList<QRect> rects;
+    rects.reserve(device.size());
     for (const QRect &r : device) {
         const QRectF mapped = m_deviceToImage.mapRect(QRectF(r));
         if (saneRect(mapped))
-            out += mapped.toAlignedRect().intersected(m_image.rect());
+            rects.append(mapped.toAlignedRect().intersected(m_image.rect()));
     }
-    return out;
+    return regionOf(std::move(rects));
 }
 
 void Canvas::intersectClipRect(const QRectF &logical)
 {
     const QTransform t = fullTransform();
-    QPainterPath p;
-    p.addRect(logical.normalized());
-    const QPolygonF poly = t.map(p).toFillPolygon();
-    const QRectF b = poly.boundingRect();
+    const QRectF b = t.mapRect(logical.normalized());
     QRegion r;
     if (saneRect(b))
-        r = t.isScaling() || t.type() <= QTransform::TxScale
-                ? QRegion(b.toRect())
-                : QRegion(regionPolygon(poly, m_image.rect()));
+        r = t.type() <= QTransform::TxScale ? QRegion(b.toRect()) : turnedRect(t, logical);
     combineClip(r, gdi::RgnAnd);
 }
 
@@ -368,7 +476,8 @@ void Canvas::excludeClipRect(const QRectF &logical)
     const QRectF b = t.mapRect(logical.normalized());
     if (!saneRect(b))
         return;
-    combineClip(QRegion(b.toRect()), gdi::RgnDiff);
+    combineClip(t.type() <= QTransform::TxScale ? QRegion(b.toRect()) : turnedRect(t, logical),
+                gdi::RgnDiff);
 }
 
 void Canvas::offsetClip(QPointF logicalOffset)
@@ -378,7 +487,8 @@ void Canvas::offsetClip(QPointF logicalOffset)
     const QTransform t = fullTransform();
     const QPointF d = t.map(logicalOffset) - t.map(QPointF(0, 0));
     if (!std::isfinite(d.x()) || !std::isfinite(d.y()) || std::abs(d.x()) > kMaxImageCoordinate ||
-        std::abs(d.y()) > kMaxImageCoordinate)
+        std::abs(d.y()) > kMaxImageCoordinate ||
+        !m_budget.charge(kCostPerCall + 2 * kCostPerRect * qreal(m_dc.clip->rectCount())))
         return;
     m_dc.clip = m_dc.clip->translated(qRound(d.x()), qRound(d.y())).intersected(imageRect());
     m_clipApplied = false;
@@ -387,6 +497,8 @@ void Canvas::offsetClip(QPointF logicalOffset)
 void Canvas::combineClip(const QRegion &r, int mode)
 {
     const QRegion base = m_dc.clip ? *m_dc.clip : imageRect();
+    if (!m_budget.charge(kCostPerCall + kCostPerRect * qreal(base.rectCount() + r.rectCount())))
+        return;
     QRegion result;
     switch (mode) {
     case gdi::RgnAnd:
@@ -493,7 +605,27 @@ QPen Canvas::makePen() const
     return pen;
 }
 
-QBrush Canvas::makeBrush(const BrushObject &b) const
+// A monochrome pattern paints its dark pixels in the text colour and its light ones in the
+// background colour in force where it is used.
+QImage Canvas::monoPattern(const QImage &pattern)
+{
+    const QRgb fore = m_dc.textColor.rgb(), back = m_dc.bkColor.rgb();
+    if (m_mono.source.cacheKey() == pattern.cacheKey() && m_mono.fore == fore &&
+        m_mono.back == back)
+        return m_mono.image;
+    if (!m_budget.charge(qreal(pattern.width()) * pattern.height()))
+        return {};
+    QImage out = pattern.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            line[x] = qGray(line[x]) < 128 ? fore : back;
+    }
+    m_mono = {pattern, fore, back, out};
+    return out;
+}
+
+QBrush Canvas::makeBrush(const BrushObject &b)
 {
     QColor color = b.color;
     if (m_dc.rop2 == kR2Black)
@@ -510,6 +642,10 @@ QBrush Canvas::makeBrush(const BrushObject &b) const
         return QBrush(color, b.hatch < 6 ? kHatches[b.hatch] : Qt::SolidPattern);
     }
     case gdi::BsPattern:
+        if (const QImage mono = b.pattern.isNull() ? QImage() : monoPattern(b.pattern);
+            !mono.isNull())
+            return QBrush(mono);
+        return color;
     case gdi::BsDibPattern:
     case gdi::BsDibPatternPt:
         if (!b.pattern.isNull())
@@ -523,17 +659,51 @@ QBrush Canvas::makeBrush(const BrushObject &b) const
 // ---------------------------------------------------------------------------------------------
 // Shapes
 
+// Whether the path being recorded may grow by `elements`; one that grows too long fails the
+// picture.
+bool Canvas::pathRoom(qsizetype elements)
+{
+    if (m_path.elementCount() + elements > kMaxPathElements || !m_budget.charge(qreal(elements))) {
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
 void Canvas::addToPath(const QPainterPath &logical)
 {
     const QTransform t = fullTransform();
-    if (!saneTransform(t))
+    if (!saneTransform(t) || !pathRoom(logical.elementCount()))
         return;
-    if (m_path.elementCount() + logical.elementCount() > kMaxPathElements ||
-        !m_budget.charge(logical.elementCount())) {
-        m_failed = true;
-        return;
-    }
     m_path.addPath(t.map(logical));
+}
+
+// Lines and curves drawn from the current position continue the path's open figure. A move
+// has started a figure of its own there, which must not be joined to the one before it; after
+// a closed figure or a shape, the current position starts a new one.
+void Canvas::extendFigure(const QPainterPath &logical)
+{
+    const QTransform t = fullTransform();
+    if (!saneTransform(t) || logical.elementCount() == 0)
+        return;
+    if (!pathRoom(logical.elementCount()))
+        return;
+    const QPainterPath mapped = t.map(logical);
+    const QPointF start = mapped.elementAt(0);
+    const QPointF gap = m_path.currentPosition() - start;
+    if (m_path.elementCount() == 0 || std::abs(gap.x()) + std::abs(gap.y()) > kSamePoint)
+        m_path.moveTo(start);
+    for (int i = 1; i < mapped.elementCount(); ++i) {
+        const QPainterPath::Element e = mapped.elementAt(i);
+        if (e.isMoveTo()) {
+            m_path.moveTo(e);
+        } else if (e.isLineTo()) {
+            m_path.lineTo(e);
+        } else if (e.isCurveTo() && i + 2 < mapped.elementCount()) {
+            m_path.cubicTo(e, mapped.elementAt(i + 1), mapped.elementAt(i + 2));
+            i += 2;
+        }
+    }
 }
 
 void Canvas::paintShape(const QPainterPath &logical, bool fill, bool stroke)
@@ -631,7 +801,7 @@ void Canvas::moveTo(QPointF p)
     m_dc.currentPos = p;
     if (m_recording) {
         const QPointF mapped = fullTransform().map(p);
-        if (std::isfinite(mapped.x()) && std::isfinite(mapped.y()))
+        if (std::isfinite(mapped.x()) && std::isfinite(mapped.y()) && pathRoom(1))
             m_path.moveTo(mapped);
     }
 }
@@ -656,11 +826,10 @@ void Canvas::polylineTo(const QPolygonF &points)
     if (points.isEmpty())
         return;
     if (m_recording) {
-        const QTransform t = fullTransform();
-        if (m_path.elementCount() == 0)
-            m_path.moveTo(t.map(m_dc.currentPos));
+        QPainterPath path(m_dc.currentPos);
         for (const QPointF &pt : points)
-            m_path.lineTo(t.map(pt));
+            path.lineTo(pt);
+        extendFigure(path);
     } else {
         QPolygonF all;
         all.reserve(points.size() + 1);
@@ -717,11 +886,7 @@ void Canvas::polyBezier(const QPolygonF &points, bool fromCurrent)
     for (; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
     if (fromCurrent && m_recording) {
-        const QTransform t = fullTransform();
-        if (m_path.elementCount() == 0)
-            m_path.moveTo(t.map(m_dc.currentPos));
-        QPainterPath mapped = t.map(path);
-        m_path.connectPath(mapped);
+        extendFigure(path);
     } else {
         paintShape(path, false, true);
     }
@@ -749,7 +914,10 @@ void Canvas::polyDraw(const QPolygonF &points, const QByteArray &types)
             path.closeSubpath();
     }
     m_dc.currentPos = path.currentPosition();
-    paintShape(path, false, true);
+    if (m_recording)
+        extendFigure(path);
+    else
+        paintShape(path, false, true);
 }
 
 void Canvas::rectangle(const QRectF &r)
@@ -813,9 +981,7 @@ void Canvas::arc(const QRectF &box, QPointF start, QPointF end, ArcKind kind)
         joined.connectPath(path);
         m_dc.currentPos = path.currentPosition();
         if (m_recording) {
-            if (m_path.elementCount() == 0)
-                m_path.moveTo(t.map(joined.elementAt(0)));
-            m_path.connectPath(t.map(joined));
+            extendFigure(joined);
             return;
         }
         paintShape(joined, false, true);
@@ -839,7 +1005,10 @@ void Canvas::angleArc(QPointF center, qreal radius, qreal startDeg, qreal sweepD
     path.moveTo(m_dc.currentPos);
     path.connectPath(arcPath);
     m_dc.currentPos = path.currentPosition();
-    paintShape(path, false, true);
+    if (m_recording)
+        extendFigure(path);
+    else
+        paintShape(path, false, true);
 }
 
 void Canvas::setPixel(QPointF p, const QColor &color)
@@ -900,6 +1069,12 @@ void Canvas::strokeAndFillPath()
 
 void Canvas::flattenPath()
 {
+    const qreal lines = flattenedElements(m_path);
+    if (lines > kMaxPathElements ||
+        !m_budget.charge(kCostPerCall + kCostPerPathElement * (m_path.elementCount() + lines))) {
+        m_failed = true;
+        return;
+    }
     QPainterPath flat;
     for (const QPolygonF &poly : m_path.toSubpathPolygons())
         flat.addPolygon(poly);
@@ -910,28 +1085,46 @@ void Canvas::selectClipPath(int mode)
 {
     QPainterPath p = std::exchange(m_path, QPainterPath());
     m_recording = false;
-    if (!saneRect(p.controlPointRect()))
+    // The region is built row by row, through every edge that crosses the row, as a fill is.
+    const qreal lines = flattenedElements(p);
+    if (!saneRect(p.controlPointRect()) || lines > kMaxPathElements ||
+        !m_budget.charge(kCostPerCall + kCostPerPathElement * lines +
+                         rowCrossingCost(p, m_image.height(), 0, 1)))
         return;
     QRegion r;
-    for (const QPolygonF &poly : p.toSubpathPolygons())
-        r ^= QRegion(regionPolygon(poly, m_image.rect()),
-                     m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    for (const QPolygonF &poly : p.toSubpathPolygons()) {
+        const QRegion part(regionPolygon(poly, m_image.rect()),
+                           m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+        if (!m_budget.charge(kCostPerRect * qreal(r.rectCount() + part.rectCount())))
+            return;
+        r ^= part;
+    }
     combineClip(r, mode);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Regions
 
+// Regions are drawn through a clip of their own: as one path, rectangles side by side in a row
+// would cost by the square of their number, and a call for each rectangle more than its pixels.
+bool Canvas::clipToRegion(const QRegion &image)
+{
+    if (m_recording || image.isEmpty() ||
+        !m_budget.charge(kCostPerCall + regionWork(image) +
+                         kCostPerRect * qreal(m_dc.clip ? m_dc.clip->rectCount() : 0)))
+        return false;
+    m_painter.setClipRegion(m_dc.clip ? image & *m_dc.clip : image);
+    m_clipApplied = false;
+    return true;
+}
+
 void Canvas::fillRegion(const QRegion &image, const BrushObject &brush)
 {
-    if (m_recording || image.isEmpty() || !spend(image.boundingRect()))
+    if (!clipToRegion(image))
         return;
-    applyClip();
-    QPainterPath p;
-    p.addRegion(image);
     if (brush.style == gdi::BsHatched && m_dc.bkMode == gdi::Opaque)
-        m_painter.fillPath(p, m_dc.bkColor);
-    m_painter.fillPath(p, makeBrush(brush));
+        m_painter.fillRect(image.boundingRect(), m_dc.bkColor);
+    m_painter.fillRect(image.boundingRect(), makeBrush(brush));
 }
 
 void Canvas::frameRegion(const QRegion &image, const BrushObject &brush, QSizeF logicalSize)
@@ -939,6 +1132,9 @@ void Canvas::frameRegion(const QRegion &image, const BrushObject &brush, QSizeF 
     const QTransform t = fullTransform();
     const int w = std::clamp(qRound(std::abs(logicalSize.width() * t.m11())), 1, 1 << 12);
     const int h = std::clamp(qRound(std::abs(logicalSize.height() * t.m22())), 1, 1 << 12);
+    constexpr int kOperations = 8; // four shifted copies and their intersection
+    if (!m_budget.charge(kCostPerCall + kOperations * kCostPerRect * qreal(image.rectCount())))
+        return;
     const QRegion inner = image.translated(w, 0) & image.translated(-w, 0) &
                           image.translated(0, h) & image.translated(0, -h);
     fillRegion(image - inner, brush);
@@ -946,13 +1142,10 @@ void Canvas::frameRegion(const QRegion &image, const BrushObject &brush, QSizeF 
 
 void Canvas::invertRegion(const QRegion &image)
 {
-    if (m_recording || image.isEmpty() || !spend(image.boundingRect()))
+    if (!clipToRegion(image))
         return;
-    applyClip();
-    QPainterPath p;
-    p.addRegion(image);
     m_painter.setCompositionMode(QPainter::RasterOp_NotDestination);
-    m_painter.fillPath(p, Qt::black);
+    m_painter.fillRect(image.boundingRect(), Qt::black);
     m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
@@ -963,7 +1156,9 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
                   const std::optional<QRectF> &rect)
 {
     QString str = given;
-    if (m_recording || m_dc.rop2 == kR2Nop)
+    // Measuring and shaping cost by the characters: paid for before either.
+    if (m_recording || m_dc.rop2 == kR2Nop ||
+        !m_budget.charge(kCostPerCharacter * qreal(given.size())))
         return;
     const QTransform t = fullTransform();
     if (!saneTransform(t))
@@ -1055,7 +1250,7 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     placement.translate(origin.x(), origin.y());
     placement.rotate(-angle);
     const QRectF box(x0, y0 - fm.ascent(), width, fm.height());
-    if (!spend(placement.mapRect(box), kCostPerCharacter * qreal(str.size())))
+    if (!spend(placement.mapRect(box)))
         return;
 
     applyClip();
@@ -1214,10 +1409,24 @@ void Canvas::drawGradientRect(const QRectF &logical, const QColor &a, const QCol
     m_painter.fillPath(mapped, g);
 }
 
-void Canvas::drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw)
+qreal Canvas::deviceShapeWork(const QPainterPath &device, bool fill, bool stroke,
+                              qreal devicePenWidth) const
+{
+    if (!saneTransform(m_deviceToImage))
+        return 0;
+    const QPainterPath image = m_deviceToImage.map(device);
+    const qreal width =
+        std::max<qreal>(1, devicePenWidth * std::sqrt(std::abs(m_deviceToImage.determinant())));
+    const int rows = m_image.height();
+    return (fill ? rowCrossingCost(image, rows, 0, 1) : 0) +
+           (stroke ? rowCrossingCost(image, rows, width, 2) : 0);
+}
+
+void Canvas::drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw,
+                        qreal extraWork)
 {
     if (m_recording || !saneTransform(m_deviceToImage) || !saneRect(deviceBounds) ||
-        !spend(m_deviceToImage.mapRect(deviceBounds)))
+        !spend(m_deviceToImage.mapRect(deviceBounds), extraWork))
         return;
     m_painter.save();
     m_painter.setClipRect(m_image.rect());

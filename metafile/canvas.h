@@ -122,6 +122,7 @@ struct PenObject
     QList<qreal> dashes; // user style, in logical units
 };
 
+// BS_PATTERN brushes are monochrome: they take the text and background colours.
 struct BrushObject
 {
     quint32 style = gdi::BsSolid;
@@ -153,8 +154,12 @@ struct RegionObject
     QRegion region; // logical units
 };
 
-using GdiObject =
-    std::variant<std::monostate, PenObject, BrushObject, FontObject, PaletteObject, RegionObject>;
+// Holds the slot of an object whose record was broken: selecting or using it does nothing.
+struct UnusableObject
+{};
+
+using GdiObject = std::variant<std::monostate, PenObject, BrushObject, FontObject, PaletteObject,
+                               RegionObject, UnusableObject>;
 
 struct DcState
 {
@@ -207,7 +212,8 @@ public:
 
     DcState &dc() { return m_dc; }
     const DcState &dc() const { return m_dc; }
-    bool failed() const { return m_failed || m_budget.spent(); }
+    // Also looks at the deadline, so that every loop over records notices it.
+    bool failed() { return m_failed || m_budget.expired(); }
     // What the picture may still cost; the bitmap decoders charge it too.
     Budget &budget() { return m_budget; }
     void fail() { m_failed = true; }
@@ -233,8 +239,10 @@ public:
     void offsetClip(QPointF logicalOffset);
     void combineClip(const QRegion &image, int mode);
     void selectClipRegionLogical(const QRegion *logical); // nullptr resets
-    QRegion deviceRegionToImage(const QRegion &device) const;
-    QRegion logicalRegionToImage(const QRegion &logical) const;
+    QRegion deviceRectsToImage(const QList<QRect> &device);
+    QRegion logicalRegionToImage(const QRegion &logical);
+    // The union of `rects`, given in any order, built band by band and charged for.
+    QRegion regionOf(QList<QRect> rects);
 
     // Lines and shapes
     void moveTo(QPointF p);
@@ -279,11 +287,22 @@ public:
     void drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b, bool vertical);
 
     // Drawing in reference device units for EMF+ records, which keep their own state; charged
-    // for `deviceBounds`.
-    void drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw);
+    // for `deviceBounds` and `extraWork`.
+    void drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw,
+                    qreal extraWork = 0);
+    // What filling and stroking a path in device units costs beyond its area: its edges (and
+    // a pen's outline) crossing the image's rows.
+    qreal deviceShapeWork(const QPainterPath &device, bool fill, bool stroke,
+                          qreal devicePenWidth) const;
 
 private:
     void addToPath(const QPainterPath &logical);
+    bool pathRoom(qsizetype elements);
+    QRegion unite(QList<QRegion> parts);
+    QRegion turnedRect(const QTransform &t, const QRectF &logical);
+    bool expiredEvery(qsizetype i);
+    bool clipToRegion(const QRegion &image);
+    void extendFigure(const QPainterPath &logical);
     void paintShape(const QPainterPath &logical, bool fill, bool stroke);
     void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
     bool spend(const QRectF &imageBounds, qreal extraWork = 0);
@@ -294,7 +313,8 @@ private:
     using LayerPainter = std::function<void(QPainter &pattern, QPainter &source, QPainter &mask)>;
     void rasterOp(const QRectF &bounds, quint8 index, const LayerPainter &draw);
     QPen makePen() const;
-    QBrush makeBrush(const BrushObject &b) const;
+    QBrush makeBrush(const BrushObject &b);
+    QImage monoPattern(const QImage &pattern);
     qreal scaleFactor() const;
     QRegion imageRect() const { return QRegion(m_image.rect()); }
 
@@ -312,6 +332,12 @@ private:
     Budget m_budget;
     bool m_clipApplied = false;
     std::optional<QRegion> m_appliedClip;
+    struct MonoPattern
+    {
+        QImage source;
+        QRgb fore = 0, back = 0;
+        QImage image;
+    } m_mono; // the last monochrome pattern coloured
 };
 
 } // namespace metafile::detail

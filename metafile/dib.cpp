@@ -2,6 +2,8 @@
 
 #include "budget.h"
 #include "bytes/byte_reader.h"
+#include "bytes/jpeg_scans.h"
+#include "metafile.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -21,6 +23,7 @@ enum Compression : quint32
     BiBitfields = 3,
     BiJpeg = 4,
     BiPng = 5,
+    BiAlphaBitfields = 6,
 };
 
 struct Header
@@ -47,6 +50,11 @@ bool readHeader(ByteReader &r, quint32 usage, Header &h)
         r.u16();
         h.bpp = r.u16();
         h.entrySize = 3;
+    } else if (h.size == 16) { // OS/2 2.x, cut after the bit count
+        h.width = r.i32();
+        h.height = r.i32();
+        r.u16();
+        h.bpp = r.u16();
     } else if (h.size >= 40 && h.size <= 1024) {
         h.width = r.i32();
         h.height = r.i32();
@@ -61,8 +69,8 @@ bool readHeader(ByteReader &r, quint32 usage, Header &h)
         if (h.size >= 52) {
             for (int i = 0; i < (h.size >= 56 ? 4 : 3); ++i)
                 h.masks[i] = r.u32();
-        } else if (h.compression == BiBitfields) {
-            for (int i = 0; i < 3; ++i)
+        } else if (h.compression == BiBitfields || h.compression == BiAlphaBitfields) {
+            for (int i = 0; i < (h.compression == BiBitfields ? 3 : 4); ++i)
                 h.masks[i] = r.u32();
         }
     } else {
@@ -70,10 +78,14 @@ bool readHeader(ByteReader &r, quint32 usage, Header &h)
     }
     if (!r.ok())
         return false;
-    h.tableOffset = h.size + ((h.size == 40 && h.compression == BiBitfields) ? 12 : 0);
-    if (usage == 1)
+    h.tableOffset = h.size;
+    if (h.size == 40 && (h.compression == BiBitfields || h.compression == BiAlphaBitfields))
+        h.tableOffset += h.compression == BiBitfields ? 12 : 16;
+    if (usage == kDibPalColors)
         h.entrySize = 2;
-    if (h.bpp <= 8 && h.bpp > 0)
+    if (usage == kDibPalIndices)
+        h.tableEntries = 0;
+    else if (h.bpp <= 8 && h.bpp > 0)
         h.tableEntries = h.colorsUsed ? qint64(h.colorsUsed) : (qint64(1) << h.bpp);
     else
         h.tableEntries = h.colorsUsed;
@@ -88,7 +100,8 @@ QList<QRgb> readTable(QByteArrayView info, const Header &h, const QList<QRgb> &p
     table.reserve(1 << h.bpp);
     ByteReader r(info);
     r.seek(h.tableOffset);
-    const qsizetype n = std::min<qsizetype>(h.tableEntries, 1 << h.bpp);
+    const qsizetype n =
+        std::min<qsizetype>({h.tableEntries, 1 << h.bpp, r.remaining() / h.entrySize});
     for (qsizetype i = 0; i < n; ++i) {
         if (h.entrySize == 2) {
             const quint16 index = r.u16();
@@ -100,8 +113,12 @@ QList<QRgb> readTable(QByteArrayView info, const Header &h, const QList<QRgb> &p
             table.append(qRgb(red, g, b));
         }
     }
-    while (table.size() < (1 << h.bpp))
-        table.append(qRgb(0, 0, 0));
+    // Colours the bitmap does not carry come from the selected logical palette, as its pixels
+    // then index it; without one they are black, but for a one-bit bitmap's white.
+    while (table.size() < (1 << h.bpp)) {
+        const QRgb fallback = h.bpp == 1 && table.size() == 1 ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
+        table.append(palette.value(table.size(), fallback));
+    }
     return table;
 }
 
@@ -133,10 +150,11 @@ bool decodeRle(QByteArrayView bits, const Header &h, const QList<QRgb> &table, Q
     const int w = img.width(), hgt = img.height();
     ByteReader r(bits);
     int x = 0, y = 0;
+    // A run stops at the end of its row; what it holds beyond is lost, as on the device.
     auto put = [&](int index) {
         if (x < w && y < hgt)
-            img.setPixel(x, hgt - 1 - y, table.value(index, 0) | 0xff000000u);
-        ++x;
+            img.setPixel(x, h.height < 0 ? y : hgt - 1 - y, table.value(index, 0) | 0xff000000u);
+        x = std::min(x + 1, w);
     };
     while (r.remaining() >= 2) {
         const int count = r.u8();
@@ -150,7 +168,7 @@ bool decodeRle(QByteArrayView bits, const Header &h, const QList<QRgb> &table, Q
         } else if (value == 1) {
             break;
         } else if (value == 2) {
-            x += r.u8();
+            x = std::min(x + r.u8(), w);
             y += r.u8();
         } else {
             const int bytes = h.compression == BiRle8 ? value : (value + 1) / 2;
@@ -182,32 +200,25 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
     if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide ||
         width * height > kMaxBitmapPixels)
         return DibStatus::Malformed;
-    // Every pixel is written into fresh memory, however few bytes describe them.
-    constexpr qreal kCostPerPixel = 16;
-    if (budget && !budget->charge(kCostPerPixel * qreal(width) * qreal(height)))
-        return DibStatus::Malformed;
-    out.bottomUp = bottomUp;
-
     if (h.compression == BiJpeg || h.compression == BiPng) {
-        QByteArray copy = bits.toByteArray();
-        QBuffer buffer(&copy);
-        QImageReader reader(&buffer, h.compression == BiPng ? "png" : "jpeg");
-        const QSize s = reader.size();
-        if (!s.isValid() || s.width() > kMaxBitmapSide || s.height() > kMaxBitmapSide ||
-            qint64(s.width()) * s.height() > kMaxBitmapPixels)
-            return DibStatus::Unsupported;
-        QImage img = reader.read();
+        // Charged for what the bytes decode to, whatever the header says.
+        const QImage img = decodeCompressed(bits, h.compression == BiPng ? "png" : "jpeg", budget);
+        if (budget && budget->spent())
+            return DibStatus::Malformed;
         if (img.isNull())
             return DibStatus::Unsupported;
         out.image = img.convertToFormat(QImage::Format_ARGB32);
         out.bottomUp = false;
         return DibStatus::Ok;
     }
+    // Every pixel is written into fresh memory, however few bytes describe them.
+    if (budget && !budget->charge(kCostPerBitmapPixel * qreal(width) * qreal(height)))
+        return DibStatus::Malformed;
+    out.bottomUp = bottomUp;
 
     const int bpp = h.bpp;
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+    if (bpp != 1 && bpp != 2 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return DibStatus::Unsupported;
-    // A colour table cut short gives black for the colours it lacks.
     const QList<QRgb> table = readTable(info, h, palette);
 
     QImage img(int(width), int(height),
@@ -225,11 +236,12 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
         out.bottomUp = false;
         return DibStatus::Ok;
     }
-    if (h.compression != BiRgb && h.compression != BiBitfields)
+    if (h.compression != BiRgb && h.compression != BiBitfields && h.compression != BiAlphaBitfields)
         return DibStatus::Unsupported;
 
     const qint64 stride = ((width * bpp + 31) / 32) * 4;
-    if (stride * height > bits.size())
+    // The last row may lack its padding.
+    if (stride * (height - 1) + (width * bpp + 7) / 8 > bits.size())
         return DibStatus::Malformed;
 
     quint32 masks[4] = {h.masks[0], h.masks[1], h.masks[2], h.masks[3]};
@@ -256,6 +268,9 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
             case 1:
                 dst[x] = table[(line[x / 8] >> (7 - x % 8)) & 1];
                 break;
+            case 2:
+                dst[x] = table[(line[x / 4] >> (6 - 2 * (x % 4))) & 3];
+                break;
             case 4:
                 dst[x] = table[(line[x / 2] >> ((x % 2) ? 0 : 4)) & 15];
                 break;
@@ -272,8 +287,7 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
                 if (bpp == 32 && h.compression == BiRgb) {
                     dst[x] = alpha == DibAlpha::Premultiplied ? px : (px | 0xff000000u);
                 } else {
-                    const int a =
-                        alpha == DibAlpha::Premultiplied ? alphaChannel.value(px, 255) : 255;
+                    const int a = alpha != DibAlpha::Ignore ? alphaChannel.value(px, 255) : 255;
                     dst[x] = qRgba(red.value(px, 0), green.value(px, 0), blue.value(px, 0), a);
                 }
                 break;
@@ -295,6 +309,25 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
     out.image = img;
     out.bottomUp = bottomUp;
     return DibStatus::Ok;
+}
+
+QImage decodeCompressed(QByteArrayView data, const QByteArray &format, Budget *budget, bool kept)
+{
+    QByteArray copy = data.toByteArray();
+    QBuffer buffer(&copy);
+    QImageReader reader(&buffer, format);
+    const QSize s = reader.size();
+    if (!s.isValid() || s.width() > kMaxBitmapSide || s.height() > kMaxBitmapSide ||
+        qint64(s.width()) * s.height() > kMaxBitmapPixels)
+        return {};
+    qreal work = kCostPerBitmapPixel * s.width() * s.height();
+    if (reader.format() == "jpeg")
+        work += qreal(bytes::jpegScanPixels(copy));
+    constexpr qint64 kBytesPerPixel = 4;
+    if (budget && (!budget->charge(work) ||
+                   (kept && !budget->canHold(kBytesPerPixel * s.width() * s.height()))))
+        return {};
+    return reader.read();
 }
 
 DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb> &palette,
@@ -320,3 +353,43 @@ DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb
 }
 
 } // namespace metafile::detail
+
+namespace metafile {
+
+std::optional<QImage> decodeBmp(QByteArrayView data, const Stop &stop)
+{
+    constexpr qsizetype kFileHeaderSize = 14;
+    bytes::ByteReader r(data);
+    if (r.u16() != 0x4D42) // "BM"
+        return std::nullopt;
+    r.skip(8); // file size, reserved
+    const quint32 offBits = r.u32();
+    const quint32 headerSize = r.u32();
+    if (!r.ok())
+        return std::nullopt;
+    quint32 colorsUsed = 0;
+    if (headerSize >= 40) {
+        r.seek(kFileHeaderSize + 32);
+        colorsUsed = r.u32();
+    }
+    const QByteArrayView dib = data.sliced(kFileHeaderSize);
+    // The pixels lie where the file header says, whatever the colour table's length (OS/2 files
+    // often carry fewer colours than their depth allows); an offset inside the info block, the
+    // colours it counts or past the file leaves them right after the table.
+    detail::DibResult out;
+    detail::Budget budget(stop);
+    detail::DibStatus status = detail::DibStatus::Malformed;
+    const qint64 tableEnd = kFileHeaderSize + qint64(headerSize) + qint64(colorsUsed) * 4;
+    const qint64 pixelsAt = colorsUsed > 0 && offBits < tableEnd ? tableEnd : qint64(offBits);
+    if (pixelsAt >= kFileHeaderSize + qint64(headerSize) && pixelsAt < data.size())
+        status =
+            detail::decodeDib(dib.first(pixelsAt - kFileHeaderSize), data.sliced(pixelsAt),
+                              detail::kDibRgbColors, detail::DibAlpha::Straight, {}, out, &budget);
+    else
+        status = detail::decodePackedDib(dib, detail::kDibRgbColors, {}, out, &budget);
+    if (status != detail::DibStatus::Ok || stop.expired())
+        return std::nullopt;
+    return out.image;
+}
+
+} // namespace metafile

@@ -13,7 +13,14 @@ enum class DibAlpha
 {
     Ignore,        // 32-bit pixels are opaque whatever their fourth byte says
     Premultiplied, // 32-bit pixels carry premultiplied alpha (alpha blending)
+    Straight,      // an alpha mask gives straight alpha (bitmap files)
 };
+
+// How a bitmap's colour table is read: colours, indices into the selected logical palette, or
+// no table at all (the pixels index that palette).
+inline constexpr quint32 kDibRgbColors = 0;
+inline constexpr quint32 kDibPalColors = 1;
+inline constexpr quint32 kDibPalIndices = 2;
 
 struct DibResult
 {
@@ -39,6 +46,13 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
 // Decodes a packed bitmap (info block directly followed by the bits), as WMF records store it.
 DibStatus decodePackedDib(QByteArrayView packed, quint32 usage, const QList<QRgb> &palette,
                           DibResult &out, Budget *budget = nullptr);
+
+// Decodes a compressed bitmap (of `format`, or of the kind its bytes show when that is empty),
+// charged to `budget` for the pixels it decodes to and, for a JPEG, for each of its scans; one
+// to be `kept` must also fit what the budget may still hold. A null image when it is none, too
+// large or not paid for.
+QImage decodeCompressed(QByteArrayView data, const QByteArray &format, Budget *budget,
+                        bool kept = false);
 
 inline constexpr int kMaxBitmapSide = 32768;
 inline constexpr qint64 kMaxBitmapPixels = 32 * 1024 * 1024;

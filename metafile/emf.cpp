@@ -131,11 +131,11 @@ private:
     bool textRecord(ByteReader &r, bool wide);
     bool blitRecord(ByteReader &r, quint32 type);
     bool stretchDiBits(ByteReader &r, quint32 type);
-    bool patternBrush(ByteReader &r);
+    bool patternBrush(ByteReader &r, bool mono);
     bool extCreatePen(ByteReader &r);
     bool gradientFill(ByteReader &r);
     DibStatus dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits,
-                  quint32 usage, DibAlpha alpha, DibResult &out);
+                  quint32 usage, DibAlpha alpha, DibResult &out, bool withoutPalette = false);
 
     Canvas &m_canvas;
 };
@@ -195,7 +195,6 @@ QRegion EmfPlayer::regionData(ByteReader &r, quint32 size)
         r.fail();
         return {};
     }
-    QRegion region;
     QList<QRect> rects;
     rects.reserve(count);
     for (quint32 i = 0; i < count; ++i) {
@@ -204,9 +203,9 @@ QRegion EmfPlayer::regionData(ByteReader &r, quint32 size)
         if (rf.width() > 0 && rf.height() > 0)
             rects.append(rf.toRect());
     }
-    region.setRects(rects.constData(), int(rects.size()));
     r.seek(start + size);
-    return m_canvas.deviceRegionToImage(region);
+    // Writers are trusted with neither the order nor the overlap of the rectangles.
+    return m_canvas.deviceRectsToImage(rects);
 }
 
 bool EmfPlayer::polyRecord(ByteReader &r, quint32 type)
@@ -320,7 +319,8 @@ bool EmfPlayer::textRecord(ByteReader &r, bool wide)
 }
 
 DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 offBits,
-                         quint32 cbBits, quint32 usage, DibAlpha alpha, DibResult &out)
+                         quint32 cbBits, quint32 usage, DibAlpha alpha, DibResult &out,
+                         bool withoutPalette)
 {
     // Offsets beyond the record spoil this bitmap only, not the reading of the record.
     ByteReader within = r;
@@ -328,7 +328,8 @@ DibStatus EmfPlayer::dib(ByteReader &r, quint32 offBmi, quint32 cbBmi, quint32 o
     const QByteArrayView bits = within.slice(offBits, cbBits);
     if (!within.ok())
         return DibStatus::Malformed;
-    return decodeDib(info, bits, usage, alpha, m_canvas.dc().palette.colors, out,
+    return decodeDib(info, bits, usage, alpha,
+                     withoutPalette ? QList<QRgb>() : m_canvas.dc().palette.colors, out,
                      &m_canvas.budget());
 }
 
@@ -434,7 +435,7 @@ bool EmfPlayer::stretchDiBits(ByteReader &r, quint32 type)
     return true;
 }
 
-bool EmfPlayer::patternBrush(ByteReader &r)
+bool EmfPlayer::patternBrush(ByteReader &r, bool mono)
 {
     const quint32 index = r.u32();
     const quint32 usage = r.u32();
@@ -442,10 +443,12 @@ bool EmfPlayer::patternBrush(ByteReader &r)
     if (!r.ok())
         return false;
     BrushObject brush;
-    brush.style = gdi::BsDibPattern;
+    brush.style = mono ? gdi::BsPattern : gdi::BsDibPattern;
     DibResult out;
-    // A broken pattern leaves a grey brush, not a broken picture.
-    dib(r, offBmi, cbBmi, offBits, cbBits, usage == 2 ? 0 : usage, DibAlpha::Ignore, out);
+    // A broken pattern leaves a grey brush, not a broken picture. A monochrome one's bits
+    // (usage DIB_PAL_MONO, no colour table) choose between the text and background colours.
+    dib(r, offBmi, cbBmi, offBits, cbBits, mono || usage != kDibPalIndices ? usage : kDibRgbColors,
+        DibAlpha::Ignore, out, mono);
     brush.pattern = out.image;
     if (brush.pattern.isNull()) {
         brush.style = gdi::BsSolid;
@@ -716,7 +719,7 @@ bool EmfPlayer::play(quint32 type, QByteArrayView record)
     }
     case CreateMonoBrush:
     case CreateDibPatternBrushPt:
-        if (!patternBrush(r))
+        if (!patternBrush(r, type == CreateMonoBrush))
             return false;
         break;
     case CreatePalette: {
@@ -961,13 +964,15 @@ bool drawsGdi(quint32 type, QByteArrayView record)
 
 // EMF+ records are played for pictures that GDI records do not draw: files written by GDI+
 // alone, and dual files whose GDI twin holds no drawing.
-bool playsEmfPlus(QByteArrayView stream, qsizetype headerSize)
+bool playsEmfPlus(QByteArrayView stream, qsizetype headerSize, const Stop &stop)
 {
     EmfPlusTraits traits;
     bool gdiDraws = false;
     ByteReader scan(stream);
     scan.seek(headerSize);
     for (qint64 count = 0; scan.remaining() >= 8 && count < kMaxRecords; ++count) {
+        if (count % kRecordsBetweenStops == 0 && stop.expired())
+            return false;
         const qsizetype start = scan.pos();
         const quint32 type = scan.u32(), size = scan.u32();
         if (size < 8 || size > scan.remaining() + 8 || type == Eof)
@@ -1059,11 +1064,15 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
         canvas.setObjectTableSize(handles);
         EmfPlayer player(canvas);
         std::optional<EmfPlusPlayer> plus;
-        if (playsEmfPlus(stream, headerSize))
+        if (playsEmfPlus(stream, headerSize, stop))
             plus.emplace(canvas);
         ByteReader records(stream);
         records.seek(headerSize);
         qint64 count = 0;
+        // A record that contradicts itself within its own size is passed over, as GDI passes it
+        // over; the picture fails when the chain of records breaks, when it runs out of budget,
+        // or when it shows nothing at all.
+        bool skipped = false;
         while (true) {
             if (records.remaining() < 8 || ++count > kMaxRecords)
                 return std::nullopt;
@@ -1080,9 +1089,12 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
                 return std::nullopt;
             if (plus && recType == Comment)
                 plus->playComment(record.sliced(8));
-            if (!player.play(recType, record))
+            skipped = !player.play(recType, record) || skipped;
+            if (canvas.failed())
                 return std::nullopt;
         }
+        if (skipped && isBlank(image))
+            return std::nullopt;
     }
     return Picture{image, QSize(qRound(twips.width()), qRound(twips.height()))};
 }

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QScopeGuard>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -132,6 +133,18 @@ QColor argb(quint32 value)
     return QColor::fromRgba(value);
 }
 
+// A position or factor along a gradient, 0 for what is no number.
+qreal fraction(qreal v)
+{
+    return std::isfinite(v) ? std::clamp<qreal>(v, 0, 1) : 0;
+}
+
+// The bytes of a decoded image an object keeps.
+qint64 heldBytes(const QBrush &brush)
+{
+    return brush.textureImage().sizeInBytes();
+}
+
 struct PenData
 {
     qreal width = 0;
@@ -187,6 +200,7 @@ struct GraphicsState
 {
     QTransform world;
     std::optional<QPainterPath> clip; // device units
+    qreal clipWork = 0;               // what applying the clip costs each drawing
     quint32 pageUnit = UnitDisplay;
     qreal pageScale = 1;
 };
@@ -235,6 +249,8 @@ struct EmfPlusPlayer::State
     void driverText(quint16 flags, ByteReader &r);
     void drawImage(quint16 type, quint16 flags, ByteReader &r);
     void clip(const QPainterPath &device, int mode);
+    void draw(const QRectF &deviceBounds, qreal work, const std::function<void(QPainter &)> &how);
+    void keep(int id, PlusObject object);
     void prepare(QPainter &p, const QTransform &worldToDevice) const;
 };
 
@@ -357,6 +373,8 @@ QBrush EmfPlusPlayer::State::brush(ByteReader &r)
         r.u32();
         r.u32();
         const QTransform t = (flags & kHasTransform) ? matrix(r) : QTransform();
+        if (!std::isfinite(box.x() + box.y() + box.width() + box.height()))
+            return QBrush(start);
         QLinearGradient g(box.topLeft(), QPointF(box.right(), box.top()));
         g.setColorAt(0, start);
         g.setColorAt(1, end);
@@ -368,11 +386,11 @@ QBrush EmfPlusPlayer::State::brush(ByteReader &r)
                     positions.append(r.f32());
                 QGradientStops stops;
                 for (quint32 i = 0; i < n; ++i) {
-                    const qreal at = std::clamp<qreal>(positions[i], 0, 1);
+                    const qreal at = fraction(positions[i]);
                     if (flags & kPresetColors) {
                         stops.append({at, argb(r.u32())});
                     } else {
-                        const qreal f = std::clamp<qreal>(r.f32(), 0, 1);
+                        const qreal f = fraction(r.f32());
                         const auto mix = [f](int a, int b) { return int(a + (b - a) * f); };
                         stops.append({at, QColor(mix(start.red(), end.red()),
                                                  mix(start.green(), end.green()),
@@ -460,15 +478,13 @@ QImage EmfPlusPlayer::State::image(ByteReader &r)
     if (!r.ok())
         return {};
     const QByteArrayView rest = r.bytes(r.remaining());
-    if (kind == CompressedData) {
-        QImage img = QImage::fromData(rest);
-        if (img.width() > kMaxBitmapSide || img.height() > kMaxBitmapSide)
-            return {};
-        return img;
-    }
+    if (kind == CompressedData)
+        return decodeCompressed(rest, {}, &canvas.budget(), true);
     if (kind != PixelData || width <= 0 || height <= 0 || width > kMaxBitmapSide ||
         height > kMaxBitmapSide || qint64(width) * height > kMaxBitmapPixels || stride <= 0 ||
-        qint64(stride) * height > rest.size())
+        qint64(stride) * height > rest.size() ||
+        !canvas.budget().charge(kCostPerBitmapPixel * qreal(width) * height) ||
+        !canvas.budget().canHold(qint64(width) * height * 4))
         return {};
     QImage::Format qf = QImage::Format_Invalid;
     int bytes = 4;
@@ -640,18 +656,42 @@ void EmfPlusPlayer::State::object(quint16 flags, QByteArrayView data)
         if (pending.size() > kMaxObjectBytes) {
             pending.clear();
         } else if (pending.size() >= qsizetype(pendingTotal)) { // some writers flag every piece
-            objects[id] = parseObject(type, pending);
+            keep(id, parseObject(type, pending));
             pending.clear();
         }
         return;
     }
     if (!pending.isEmpty()) {
         pending.append(data.toByteArray());
-        objects[id] = parseObject(type, pending);
+        keep(id, parseObject(type, pending));
         pending.clear();
         return;
     }
-    objects[id] = parseObject(type, data);
+    keep(id, parseObject(type, data));
+}
+
+// Decoded images count against the picture's memory for as long as they are kept.
+void EmfPlusPlayer::State::keep(int id, PlusObject object)
+{
+    const auto held = [](const PlusObject &o) -> qint64 {
+        if (const auto *image = std::get_if<QImage>(&o))
+            return image->sizeInBytes();
+        if (const auto *brush = std::get_if<QBrush>(&o))
+            return heldBytes(*brush);
+        if (const auto *pen = std::get_if<PenData>(&o))
+            return heldBytes(pen->brush);
+        return 0;
+    };
+    canvas.budget().release(held(objects[id]));
+    canvas.budget().hold(held(object));
+    objects[id] = std::move(object);
+}
+
+// Every drawing pays for applying the clip path as well, which the painter fills anew each time.
+void EmfPlusPlayer::State::draw(const QRectF &deviceBounds, qreal work,
+                                const std::function<void(QPainter &)> &how)
+{
+    canvas.drawDevice(deviceBounds, how, work + (gs.clip ? gs.clipWork : 0));
 }
 
 QBrush EmfPlusPlayer::State::brushFor(quint16 flags, quint32 id) const
@@ -685,9 +725,9 @@ void EmfPlusPlayer::State::paint(const QPainterPath &world, const QBrush *fill,
     if (!finite(t) || world.isEmpty())
         return;
     const qreal margin = stroke ? stroke->width * std::sqrt(std::abs(t.determinant())) : 0;
-    const QRectF bounds =
-        t.map(world).controlPointRect().adjusted(-margin, -margin, margin, margin);
-    canvas.drawDevice(bounds, [&](QPainter &p) {
+    const QPainterPath device = t.map(world);
+    const QRectF bounds = device.controlPointRect().adjusted(-margin, -margin, margin, margin);
+    draw(bounds, canvas.deviceShapeWork(device, fill, stroke, margin), [&](QPainter &p) {
         prepare(p, t);
         if (fill)
             p.fillPath(world, *fill);
@@ -714,6 +754,13 @@ void EmfPlusPlayer::State::clip(const QPainterPath &device, int mode)
         Exclude,
         Complement
     };
+    // Combining walks both paths' edges and where they cross, as filling them would.
+    const qreal work = canvas.deviceShapeWork(device, true, false, 0) +
+                       (gs.clip ? canvas.deviceShapeWork(*gs.clip, true, false, 0) : 0);
+    if (!canvas.budget().charge(kCostPerCall + work))
+        return;
+    const auto done = qScopeGuard(
+        [this] { gs.clipWork = gs.clip ? canvas.deviceShapeWork(*gs.clip, true, false, 0) : 0; });
     if (mode == Replace || !gs.clip) {
         if (mode == Replace || mode == Intersect || mode == Union)
             gs.clip = device;
@@ -794,7 +841,7 @@ void EmfPlusPlayer::State::text(quint16 flags, ByteReader &r)
     const qreal k = kTextPixels / em;
     const QRectF bounds =
         t.mapRect(layout.isEmpty() ? QRectF(layout.topLeft(), QSizeF(em * length, em)) : layout);
-    canvas.drawDevice(bounds.adjusted(-em, -em, em, em), [&](QPainter &p) {
+    draw(bounds.adjusted(-em, -em, em, em), kCostPerCharacter * qreal(length), [&](QPainter &p) {
         prepare(p, t);
         p.scale(1 / k, 1 / k);
         p.setFont(textFont(*font));
@@ -840,15 +887,15 @@ void EmfPlusPlayer::State::driverText(quint16 flags, ByteReader &r)
     if (!finite(t) || !std::isfinite(em) || em <= 0 || !std::isfinite(kTextPixels / em))
         return;
     const qreal k = kTextPixels / em;
-    canvas.drawDevice(t.map(at).boundingRect().adjusted(-em * 2, -em * 2, em * 2, em * 2),
-                      [&](QPainter &p) {
-                          prepare(p, t);
-                          p.scale(1 / k, 1 / k);
-                          p.setFont(textFont(*font));
-                          p.setPen(QPen(color, 0));
-                          for (qsizetype i = 0; i < str.size(); ++i)
-                              p.drawText(at[i] * k, QString(str[i]));
-                      });
+    draw(t.map(at).boundingRect().adjusted(-em * 2, -em * 2, em * 2, em * 2),
+         kCostPerCharacter * qreal(count), [&](QPainter &p) {
+             prepare(p, t);
+             p.scale(1 / k, 1 / k);
+             p.setFont(textFont(*font));
+             p.setPen(QPen(color, 0));
+             for (qsizetype i = 0; i < str.size(); ++i)
+                 p.drawText(at[i] * k, QString(str[i]));
+         });
 }
 
 void EmfPlusPlayer::State::drawImage(quint16 type, quint16 flags, ByteReader &r)
@@ -882,7 +929,7 @@ void EmfPlusPlayer::State::drawImage(quint16 type, quint16 flags, ByteReader &r)
     const QRectF clipped = source.intersected(QRectF(img->rect()));
     if (clipped.isEmpty())
         return;
-    canvas.drawDevice(t.mapRect(clipped), [&](QPainter &p) {
+    draw(t.mapRect(clipped), 0, [&](QPainter &p) {
         prepare(p, t);
         p.drawImage(clipped.topLeft(), *img, clipped);
     });
@@ -906,7 +953,7 @@ void EmfPlusPlayer::State::play(quint16 type, quint16 flags, QByteArrayView data
         break;
     case Clear: {
         const QBrush b = solid(r.u32());
-        canvas.drawDevice(kEverywhere, [&](QPainter &p) {
+        draw(kEverywhere, 0, [&](QPainter &p) {
             if (gs.clip)
                 p.setClipPath(*gs.clip, Qt::IntersectClip);
             p.setCompositionMode(QPainter::CompositionMode_Source);

@@ -3,6 +3,7 @@
 #include "bytes/byte_reader.h"
 #include "players.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace metafile {
@@ -69,6 +70,16 @@ QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio)
         return {};
     image.fill(Qt::transparent);
     return image;
+}
+
+bool isBlank(const QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        if (std::any_of(line, line + image.width(), [](QRgb p) { return qAlpha(p) != 0; }))
+            return false;
+    }
+    return true;
 }
 
 } // namespace detail

@@ -57,4 +57,9 @@ struct Stop
 std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio = 1.0,
                               const Stop &stop = {});
 
+// Decodes a BMP file (file header and device-independent bitmap) as the player reads the
+// bitmaps inside metafiles: channels of any width scaled to eight bits, the pixels where the
+// file header puts them. std::nullopt for anything malformed, unsupported or outlived.
+std::optional<QImage> decodeBmp(QByteArrayView data, const Stop &stop = {});
+
 } // namespace metafile

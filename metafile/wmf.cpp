@@ -84,12 +84,10 @@ struct Record
 struct Scan
 {
     std::vector<Record> records;
-    std::optional<QPointF> windowOrg;
-    std::optional<QSizeF> windowExt;
 };
 
 // Splits the record stream and checks its framing; the picture fails without an end record.
-bool scanRecords(QByteArrayView data, Scan &out)
+bool scanRecords(QByteArrayView data, Scan &out, const Stop &stop)
 {
     ByteReader r(data);
     while (true) {
@@ -102,29 +100,249 @@ bool scanRecords(QByteArrayView data, Scan &out)
         const QByteArrayView params = r.bytes(qsizetype(words) * 2 - 6);
         if (function == Eof)
             return true;
-        if (out.records.size() >= size_t(kMaxRecords))
+        if (out.records.size() >= size_t(kMaxRecords) ||
+            (out.records.size() % kRecordsBetweenStops == 0 && stop.expired()))
             return false;
         out.records.push_back({function, params});
-        ByteReader p(params);
-        if (function == SetWindowOrg && !out.windowOrg) {
-            const qint16 y = p.i16(), x = p.i16();
-            if (p.ok())
-                out.windowOrg = QPointF(x, y);
-        } else if (function == SetWindowExt && !out.windowExt) {
-            const qint16 h = p.i16(), w = p.i16();
-            if (p.ok())
-                out.windowExt = QSizeF(w, h);
+    }
+}
+
+// Twips per logical unit of the mapping modes that have a physical unit; 0 for the others.
+qreal twipsPerUnit(int mapMode)
+{
+    switch (mapMode) {
+    case gdi::MmLoMetric:
+        return kTwipsPerInch / kMmPerInch / 10;
+    case gdi::MmHiMetric:
+        return kTwipsPerInch / kMmPerInch / 100;
+    case gdi::MmLoEnglish:
+        return kTwipsPerInch / 100.0;
+    case gdi::MmHiEnglish:
+        return kTwipsPerInch / 1000.0;
+    case gdi::MmTwips:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+bool draws(quint16 function)
+{
+    switch (function) {
+    case LineTo:
+    case Polyline:
+    case Polygon:
+    case PolyPolygon:
+    case Rectangle:
+    case RoundRect:
+    case Ellipse:
+    case Arc:
+    case Pie:
+    case Chord:
+    case SetPixel:
+    case TextOut:
+    case ExtTextOut:
+    case PatBlt:
+    case DibBitBlt:
+    case DibStretchBlt:
+    case StretchDib:
+    case FillRegion:
+    case FrameRegion:
+    case PaintRegion:
+    case InvertRegion:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The smallest rectangle around the points added.
+struct Bounds
+{
+    qreal left = qInf(), top = qInf(), right = -qInf(), bottom = -qInf();
+    void add(QPointF p)
+    {
+        left = std::min(left, p.x());
+        right = std::max(right, p.x());
+        top = std::min(top, p.y());
+        bottom = std::max(bottom, p.y());
+    }
+    bool isEmpty() const { return left > right; }
+    QRectF rect() const { return QRectF(QPointF(left, top), QPointF(right, bottom)); }
+};
+
+// Grows `bounds` by the logical points a drawing record touches; `current` follows MOVETO.
+void addBounds(const Record &rec, QPointF &current, Bounds &bounds)
+{
+    ByteReader r(rec.params);
+    QPolygonF points;
+    const auto point = [&] {
+        const qint16 y = r.i16(), x = r.i16();
+        return QPointF(x, y);
+    };
+    const auto xyPoints = [&](qsizetype n) {
+        for (qsizetype i = 0; i < n && r.remaining() >= 4; ++i) {
+            const qint16 x = r.i16(), y = r.i16();
+            points << QPointF(x, y);
+        }
+    };
+    switch (rec.function) {
+    case MoveTo:
+        current = point();
+        return;
+    case LineTo:
+        points << current << point();
+        current = points.last();
+        break;
+    case Polyline:
+    case Polygon:
+        xyPoints(r.i16());
+        break;
+    case PolyPolygon: {
+        const quint16 polys = r.u16();
+        qsizetype total = 0;
+        for (int i = 0; i < polys && r.ok(); ++i)
+            total += r.u16();
+        xyPoints(total);
+        break;
+    }
+    case Rectangle:
+    case Ellipse:
+    case RoundRect:
+    case Arc:
+    case Pie:
+    case Chord:
+        r.skip(rec.function == RoundRect
+                   ? 4
+                   : (rec.function == Rectangle || rec.function == Ellipse ? 0 : 8));
+        points << point() << point();
+        break;
+    case SetPixel:
+        r.skip(4);
+        points << point();
+        break;
+    case TextOut:
+        r.skip((r.u16() + 1) & ~1);
+        points << point();
+        break;
+    case ExtTextOut:
+        points << point();
+        break;
+    case PatBlt:
+    case DibBitBlt:
+    case DibStretchBlt:
+    case StretchDib: {
+        // The destination rectangle closes the fixed part: height, width, y, x.
+        const bool noBitmap = (rec.function == DibBitBlt || rec.function == DibStretchBlt) &&
+                              rec.params.size() == qsizetype(rec.function >> 8) * 2;
+        const qsizetype before = rec.function == PatBlt       ? 4
+                                 : rec.function == DibBitBlt  ? 8
+                                 : rec.function == StretchDib ? 14
+                                                              : 12;
+        r.skip(before + (noBitmap ? 2 : 0));
+        const qint16 h = r.i16(), w = r.i16(), y = r.i16(), x = r.i16();
+        points << QPointF(x, y) << QPointF(x + w, y + h);
+        break;
+    }
+    default:
+        return;
+    }
+    if (r.ok())
+        for (const QPointF &p : points)
+            bounds.add(p);
+}
+
+// GDI gives a WMF without a placeable header no size: the player that shows it chooses one. The
+// window is the one in force when the drawing starts (writers often set a placeholder first),
+// or the bounds of the drawing where the file sets none. A mapping mode with a physical unit
+// (metric, English, twips) gives the picture that size, within kMaxPhysicalSide and
+// kMaxPhysicalPixels (so that it still fits at twice the pixel density); in the others the
+// window's units count as pixels of a 96-dpi screen and a longer side above kMaxPlainSide is
+// brought down to it. Both keep the aspect, and no such picture is refused for its size.
+constexpr qreal kMaxPlainSide = 1024;
+constexpr qreal kMaxPhysicalSide = 4096;
+constexpr qreal kMaxPhysicalPixels = 4096.0 * 1024;
+
+struct PlainFrame
+{
+    QRectF window; // logical units; a negative extent turns the axis round
+    QSizeF pixels; // natural size at 96 dpi
+};
+
+std::optional<PlainFrame> plainFrame(const std::vector<Record> &records)
+{
+    int mapMode = gdi::MmAnisotropic;
+    QPointF org;
+    std::optional<QSizeF> ext;
+    QPointF current;
+    Bounds bounds;
+    bool drawing = false;
+    for (const Record &rec : records) {
+        drawing = drawing || draws(rec.function);
+        addBounds(rec, current, bounds);
+        if (drawing)
+            continue;
+        ByteReader r(rec.params);
+        if (rec.function == SetMapMode) {
+            mapMode = r.u16();
+        } else if (rec.function == ScaleWindowExt) {
+            const qint16 yDenom = r.i16(), yNum = r.i16(), xDenom = r.i16(), xNum = r.i16();
+            if (ext && r.ok() && xDenom != 0 && xNum != 0 && yDenom != 0 && yNum != 0)
+                ext = QSizeF(ext->width() * xNum / xDenom, ext->height() * yNum / yDenom);
+        } else {
+            const qint16 y = r.i16(), x = r.i16();
+            if (!r.ok())
+                continue;
+            if (rec.function == SetWindowOrg)
+                org = QPointF(x, y);
+            else if (rec.function == OffsetWindowOrg)
+                org += QPointF(x, y);
+            else if (rec.function == SetWindowExt && x != 0 && y != 0)
+                ext = QSizeF(x, y);
         }
     }
+    const qreal unit = twipsPerUnit(mapMode);
+    PlainFrame frame;
+    if (ext) {
+        // A fixed mode's y axis points up from the window origin.
+        frame.window =
+            QRectF(org, unit > 0 ? QSizeF(std::abs(ext->width()), -std::abs(ext->height())) : *ext);
+    } else if (!bounds.isEmpty()) {
+        const QRectF b = bounds.rect();
+        frame.window = unit > 0 ? QRectF(b.bottomLeft(), QSizeF(b.width(), -b.height())) : b;
+    } else {
+        return std::nullopt; // nothing drawn and no size given
+    }
+    // A line along an axis still has some width.
+    QSizeF size(std::max<qreal>(std::abs(frame.window.width()), 1),
+                std::max<qreal>(std::abs(frame.window.height()), 1));
+    qreal scale = 1;
+    if (unit > 0) {
+        size *= unit / kTwipsPerPixel;
+        scale = std::min({qreal(1), kMaxPhysicalSide / std::max(size.width(), size.height()),
+                          std::sqrt(kMaxPhysicalPixels / (size.width() * size.height()))});
+    } else {
+        scale = std::min(qreal(1), kMaxPlainSide / std::max(size.width(), size.height()));
+    }
+    frame.pixels = QSizeF(std::max<qreal>(std::round(size.width() * scale), 1),
+                          std::max<qreal>(std::round(size.height() * scale), 1));
+    if (frame.window.width() == 0)
+        frame.window.setWidth(1);
+    if (frame.window.height() == 0)
+        frame.window.setHeight(1);
+    return frame;
 }
 
 class WmfPlayer
 {
 public:
     WmfPlayer(Canvas &canvas) : m_canvas(canvas) {}
+    // False for a record whose content does not hold together; it is then passed over.
     bool play(const Record &record);
 
 private:
+    bool playRecord(const Record &record);
+    void place(GdiObject object);
     QColor color(ByteReader &r);
     QRectF rect(ByteReader &r);
     QPointF point(ByteReader &r);
@@ -133,7 +351,38 @@ private:
     bool bitmap(ByteReader &r, quint16 function, quint16 recordWords);
 
     Canvas &m_canvas;
+    bool m_placed = false;
 };
+
+// Objects take the lowest free slot of the table, so one that GDI fails to create still takes
+// its slot: the objects after it keep the indices their writer gave them.
+void WmfPlayer::place(GdiObject object)
+{
+    m_canvas.putObjectInFreeSlot(std::move(object));
+    m_placed = true;
+}
+
+bool WmfPlayer::play(const Record &record)
+{
+    m_placed = false;
+    const bool consistent = playRecord(record);
+    if (!consistent && !m_placed) {
+        switch (record.function) {
+        case CreatePalette:
+        case CreatePenIndirect:
+        case CreateFontIndirect:
+        case CreateBrushIndirect:
+        case CreatePatternBrush:
+        case DibCreatePatternBrush:
+        case CreateRegion:
+            place(UnusableObject{});
+            break;
+        default:
+            break;
+        }
+    }
+    return consistent;
+}
 
 QColor WmfPlayer::color(ByteReader &r)
 {
@@ -256,11 +505,13 @@ bool WmfPlayer::bitmap(ByteReader &r, quint16 function, quint16 recordWords)
     return true;
 }
 
-bool WmfPlayer::play(const Record &rec)
+bool WmfPlayer::playRecord(const Record &rec)
 {
     ByteReader r(rec.params);
     Canvas &c = m_canvas;
     DcState &dc = c.dc();
+    // The mapping modes with a physical unit keep their scale whatever the extents say.
+    const bool fixedScale = twipsPerUnit(dc.mapMode) > 0;
     switch (rec.function) {
     case SaveDc:
         c.saveDc();
@@ -294,7 +545,8 @@ bool WmfPlayer::play(const Record &rec)
         break;
     case SetWindowExt: {
         const qint16 h = r.i16(), w = r.i16();
-        dc.windowExt = QSizeF(w, h);
+        if (!fixedScale)
+            dc.windowExt = QSizeF(w, h);
         break;
     }
     case OffsetWindowOrg: {
@@ -302,18 +554,23 @@ bool WmfPlayer::play(const Record &rec)
         dc.windowOrg += QPointF(x, y);
         break;
     }
-    case ScaleWindowExt: {
+    case ScaleWindowExt:
+    case ScaleViewportExt: {
         const qint16 yDenom = r.i16(), yNum = r.i16(), xDenom = r.i16(), xNum = r.i16();
-        if (xDenom != 0 && yDenom != 0)
-            dc.windowExt =
-                QSizeF(dc.windowExt.width() * xNum / xDenom, dc.windowExt.height() * yNum / yDenom);
+        QSizeF &ext = rec.function == ScaleWindowExt ? dc.windowExt : dc.viewportExt;
+        if (xDenom != 0 && yDenom != 0 && !fixedScale)
+            ext = QSizeF(ext.width() * xNum / xDenom, ext.height() * yNum / yDenom);
+        break;
+    }
+    case OffsetViewportOrg: {
+        const qint16 y = r.i16(), x = r.i16();
+        dc.viewportOrg += QPointF(x, y);
         break;
     }
     case SetViewportOrg:
     case SetViewportExt:
-    case OffsetViewportOrg:
-    case ScaleViewportExt:
-        // The viewport is the picture frame itself here.
+        // The player sets the viewport on the picture's frame; a file's own would name pixels
+        // of a device it does not know. Moves and scales relative to it are honoured above.
         break;
     case MoveTo:
         c.moveTo(point(r));
@@ -387,8 +644,10 @@ bool WmfPlayer::play(const Record &rec)
         pen.width = r.i16();
         r.i16();
         pen.color = color(r);
+        if (!r.ok())
+            return false;
         // Old pens carry no geometric flag; join and cap bits still apply.
-        c.putObjectInFreeSlot(pen);
+        place(pen);
         break;
     }
     case CreateBrushIndirect: {
@@ -396,9 +655,11 @@ bool WmfPlayer::play(const Record &rec)
         brush.style = r.u16();
         brush.color = color(r);
         brush.hatch = r.u16();
+        if (!r.ok())
+            return false;
         if (brush.style == gdi::BsPattern || brush.style > gdi::BsDibPatternPt)
             brush.style = gdi::BsSolid;
-        c.putObjectInFreeSlot(brush);
+        place(brush);
         break;
     }
     case DibCreatePatternBrush: {
@@ -417,12 +678,12 @@ bool WmfPlayer::play(const Record &rec)
             brush.style = gdi::BsSolid;
             brush.color = Qt::gray;
         }
-        c.putObjectInFreeSlot(brush);
+        place(brush);
         break;
     }
     case CreatePatternBrush: {
         // 16-bit device-dependent pattern: keep the slot, paint grey.
-        c.putObjectInFreeSlot(BrushObject{gdi::BsSolid, Qt::gray, 0, {}});
+        place(BrushObject{gdi::BsSolid, Qt::gray, 0, {}});
         break;
     }
     case CreateFontIndirect: {
@@ -444,7 +705,7 @@ bool WmfPlayer::play(const Record &rec)
         if (nul >= 0)
             face = face.first(nul);
         font.face = decodeText(face, font.charset);
-        c.putObjectInFreeSlot(font);
+        place(font);
         break;
     }
     case CreatePalette: {
@@ -458,14 +719,14 @@ bool WmfPlayer::play(const Record &rec)
             r.u8();
             palette.colors.append(qRgb(red, green, blue));
         }
-        c.putObjectInFreeSlot(palette);
+        place(palette);
         break;
     }
     case CreateRegion: {
         r.skip(10); // chain, type, object count, size
         const quint16 scans = r.u16();
         r.skip(2 + 8); // max scan, bounds
-        RegionObject region;
+        QList<QRect> rects;
         for (int s = 0; s < scans && r.ok(); ++s) {
             const quint16 count = r.u16();
             const qint16 top = r.i16(), bottom = r.i16();
@@ -474,7 +735,7 @@ bool WmfPlayer::play(const Record &rec)
             for (int k = 0; k + 1 < count; k += 2) {
                 const qint16 left = r.i16(), right = r.i16();
                 if (right > left && bottom > top)
-                    region.region += QRect(left, top, right - left, bottom - top);
+                    rects.append(QRect(left, top, right - left, bottom - top));
             }
             if (count & 1)
                 r.i16();
@@ -482,7 +743,7 @@ bool WmfPlayer::play(const Record &rec)
         }
         if (!r.ok())
             return false;
-        c.putObjectInFreeSlot(region);
+        place(RegionObject{c.regionOf(std::move(rects))});
         break;
     }
     case SelectObject:
@@ -498,7 +759,8 @@ bool WmfPlayer::play(const Record &rec)
         const quint16 index = r.u16();
         const GdiObject *o = c.object(index);
         const auto *region = o ? std::get_if<RegionObject>(o) : nullptr;
-        c.selectClipRegionLogical(region ? &region->region : nullptr);
+        if (!o || !std::holds_alternative<UnusableObject>(*o))
+            c.selectClipRegionLogical(region ? &region->region : nullptr);
         break;
     }
     case FillRegion:
@@ -561,7 +823,7 @@ bool WmfPlayer::play(const Record &rec)
         // few 16-bit device-dependent bitmap records are passed over.
         break;
     }
-    return r.ok() && !c.failed();
+    return r.ok();
 }
 
 } // namespace
@@ -594,41 +856,52 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
         return std::nullopt;
 
     Scan scan;
-    if (!scanRecords(data.sliced(headerStart + 18), scan))
+    if (!scanRecords(data.sliced(headerStart + 18), scan, stop))
         return std::nullopt;
 
     QRectF window;
-    QSizeF twips;
+    QSizeF pixels; // natural size at 96 dpi
     if (bbox) {
         window = *bbox;
-        twips = QSizeF(std::abs(bbox->width()) * kTwipsPerInch / unitsPerInch,
-                       std::abs(bbox->height()) * kTwipsPerInch / unitsPerInch);
+        pixels = QSizeF(std::abs(bbox->width()) * kScreenDpi / unitsPerInch,
+                        std::abs(bbox->height()) * kScreenDpi / unitsPerInch);
     } else {
-        if (!scan.windowExt || scan.windowExt->width() == 0 || scan.windowExt->height() == 0)
+        const std::optional<PlainFrame> frame = plainFrame(scan.records);
+        if (!frame)
             return std::nullopt;
-        window = QRectF(scan.windowOrg.value_or(QPointF(0, 0)), *scan.windowExt);
-        // Without a placeable header the window is measured in pixels of a 96 dpi screen.
-        twips = QSizeF(std::abs(window.width()) * kTwipsPerPixel,
-                       std::abs(window.height()) * kTwipsPerPixel);
+        window = frame->window;
+        pixels = frame->pixels;
     }
+    const QSizeF twips = pixels * kTwipsPerPixel;
     QImage image = makeTargetImage(twips, devicePixelRatio);
     if (image.isNull())
         return std::nullopt;
 
     {
-        const qreal ppmm = kScreenDpi / kMmPerInch * devicePixelRatio;
-        Canvas canvas(image, Canvas::Mapping::Window, QTransform(), QSizeF(ppmm, ppmm), stop);
+        // The device is a 96-dpi screen showing the picture at its natural size: the viewport
+        // records of the file move and scale in its pixels.
+        const QTransform deviceToImage =
+            QTransform::fromScale(image.width() / pixels.width(), image.height() / pixels.height());
+        const qreal ppmm = kScreenDpi / kMmPerInch;
+        Canvas canvas(image, Canvas::Mapping::Window, deviceToImage, QSizeF(ppmm, ppmm), stop);
         canvas.setObjectTableSize(objects);
         DcState &dc = canvas.dc();
         dc.mapMode = gdi::MmAnisotropic;
         dc.windowOrg = window.topLeft();
         dc.windowExt = window.size();
         dc.viewportOrg = QPointF(0, 0);
-        dc.viewportExt = QSizeF(image.width(), image.height());
+        dc.viewportExt = pixels;
         WmfPlayer player(canvas);
-        for (const Record &rec : scan.records)
-            if (!player.play(rec))
+        // A record that contradicts itself within its own size is passed over, as GDI passes it
+        // over; the picture fails only once it runs out of budget, or shows nothing at all.
+        bool skipped = false;
+        for (const Record &rec : scan.records) {
+            skipped = !player.play(rec) || skipped;
+            if (canvas.failed())
                 return std::nullopt;
+        }
+        if (skipped && isBlank(image))
+            return std::nullopt;
     }
     return Picture{image, QSize(qRound(twips.width()), qRound(twips.height()))};
 }

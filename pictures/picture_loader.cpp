@@ -1,6 +1,7 @@
 #include "pictures/picture_loader.h"
 
 #include "bytes/byte_reader.h"
+#include "bytes/jpeg_scans.h"
 #include "metafile/metafile.h"
 #include "pictures/twips.h"
 #include "platform/file_names.h"
@@ -15,44 +16,8 @@ namespace {
 
 using bytes::ByteReader;
 
-// A progressive JPEG is decoded over again for every scan, so a few bytes repeated can cost
-// minutes; the scans times the pixels may cost as much as a metafile's whole drawing.
+// Decoding a JPEG may cost as much as a metafile's whole drawing (see bytes::jpegScanPixels).
 constexpr qint64 kMaxJpegScanPixels = qint64(1) << 30;
-
-// The work a JPEG's decoding takes: its scans times its frame's pixels, read from the markers.
-qint64 jpegScanPixels(const QByteArray &bytes)
-{
-    qint64 scans = 0, pixels = 0;
-    const qsizetype size = bytes.size();
-    for (qsizetype i = 2; i + 4 <= size;) {
-        const quint8 marker = quint8(bytes[i + 1]);
-        if (quint8(bytes[i]) != 0xff || marker == 0xff) {
-            ++i; // entropy-coded data, or fill before a marker
-            continue;
-        }
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
-            i += 2; // a stuffed byte or a marker without length
-            continue;
-        }
-        if (marker == 0xd9)
-            break;
-        const bool frame =
-            marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
-        ByteReader segment(QByteArrayView(bytes).sliced(i + 2));
-        const quint16 length = segment.u16be();
-        if (frame) {
-            segment.skip(1); // sample precision
-            const qint64 height = segment.u16be();
-            const qint64 width = segment.u16be();
-            if (segment.ok())
-                pixels = height * width;
-        }
-        if (marker == 0xda)
-            ++scans;
-        i += 2 + length;
-    }
-    return scans * pixels;
-}
 
 // Qt's readers decode a cut-off BMP or JPEG without complaint and fill the missing part with
 // grey; such a file is no picture to us. A cut-off PNG already fails in its reader.
@@ -62,7 +27,7 @@ bool looksComplete(const QByteArray &format, const QByteArray &bytes)
         // The end-of-image marker must follow the last scan (a thumbnail's marker comes before).
         const qsizetype lastScan = bytes.lastIndexOf("\xff\xda");
         return lastScan >= 0 && bytes.indexOf("\xff\xd9", lastScan) > lastScan &&
-               jpegScanPixels(bytes) <= kMaxJpegScanPixels;
+               bytes::jpegScanPixels(bytes) <= kMaxJpegScanPixels;
     }
     if (format == "bmp") {
         // Uncompressed pixels have a size known from the header; compressed ones are left to Qt.
@@ -99,6 +64,14 @@ bool looksComplete(const QByteArray &format, const QByteArray &bytes)
 
 std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &stop)
 {
+    // BMP files are read as the metafile player reads the bitmaps inside metafiles.
+    if (bytes.startsWith("BM")) {
+        std::optional<QImage> image = metafile::decodeBmp(bytes, {stop.deadline, stop.abandoned});
+        if (!image)
+            return std::nullopt;
+        const QSize twips(pixelsToTwips(image->width()), pixelsToTwips(image->height()));
+        return Picture{std::move(*image), twips};
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);

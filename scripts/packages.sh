@@ -1,17 +1,21 @@
 #!/bin/sh
-# Installs the Debian packages a task needs, only those missing. Usage: packages.sh run|test|bench
+# Installs the Debian packages a task needs, only those missing.
+# Usage: packages.sh run|test|bench|corpus
 set -eu
 
 run_packages="cmake g++ ninja-build qt6-base-dev libasound2-dev fonts-ipafont-gothic qt6-translations-l10n fonts-wine"
 test_packages="$run_packages python3 xvfb xauth openbox xdotool x11-utils imagemagick clang libclang-rt-14-dev alsa-utils desktop-file-utils appstream dpkg-dev g++-mingw-w64-x86-64 qt6-wayland lintian"
 
 bench_packages="$run_packages xvfb xauth libx11-dev libemf2svg-dev qt6-svg-dev"
+# bench/metafile/corpus.sh: LibreOffice's drawings to hold ours against, and the sheets.
+corpus_packages="$run_packages git ccache libreoffice-draw-nogui imagemagick unzip fonts-dejavu-core"
 
 case "${1:-run}" in
 run) wanted=$run_packages ;;
 test) wanted=$test_packages ;;
 bench) wanted=$bench_packages ;;
-*) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+corpus) wanted=$corpus_packages ;;
+*) echo "usage: $0 run|test|bench|corpus" >&2; exit 2 ;;
 esac
 
 missing=""

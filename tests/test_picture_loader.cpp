@@ -69,9 +69,12 @@ private Q_SLOTS:
         const auto half = [](const QByteArray &b) { return b.left(b.size() / 2); };
         QTest::newRow("truncated png") << "t.png" << half(patterned(64, 48, "PNG")) << fails;
         QTest::newRow("truncated jpeg") << "t.jpg" << half(patterned(64, 48, "JPEG")) << fails;
-        // Rows of one pixel, three bytes and one of padding each: the last row's padding missing.
-        QTest::newRow("bmp one byte short")
-            << "s.bmp" << patterned(1, 48, "BMP").chopped(1) << fails;
+        // Rows of one pixel, three bytes and one of padding each: the last row's padding may be
+        // missing, not a byte of its pixel.
+        QTest::newRow("bmp without its last padding")
+            << "p.bmp" << patterned(1, 48, "BMP").chopped(1) << QSize(1, 48);
+        QTest::newRow("bmp two bytes short")
+            << "s.bmp" << patterned(1, 48, "BMP").chopped(2) << fails;
         QTest::newRow("empty file") << "empty.bmp" << QByteArray() << fails;
         QTest::newRow("text named .jpg") << "text.jpg" << QByteArray("no picture\n") << fails;
         QTest::newRow("jpeg scans repeated")
@@ -95,6 +98,40 @@ private Q_SLOTS:
             QCOMPARE(picture->image.size(), size);
             QCOMPARE(picture->sizeTwips, size * 15);
         }
+    }
+
+    // BMP files read as the metafile player reads bitmaps: channels scaled to eight bits, the
+    // pixels where the file header puts them.
+    void bmpPixels_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QRgb>("first"); // the top-left pixel
+        using testing::dwords, testing::words;
+        // A file header, an info header of `size` bytes, then `rest` (masks, colours, pixels).
+        const auto bmp = [](int size, const QByteArray &info, qint64 offBits,
+                            const QByteArray &rest) {
+            return "BM" + dwords({14 + size + rest.size(), 0, offBits}) + info + rest;
+        };
+        const auto header = [](int bpp, int compression) {
+            return dwords({40, 1, 1}) + words({1, bpp}) + dwords({compression, 0, 0, 0, 0, 0});
+        };
+        QTest::newRow("2-3-1 bit fields, white")
+            << bmp(40, header(16, 3), 66, dwords({0x30, 0x0e, 0x01, 0x3f})) << qRgb(255, 255, 255);
+        QTest::newRow("11-11-10 bit fields, red")
+            << bmp(40, header(32, 3), 66, dwords({0xffe00000, 0x001ffc00, 0x3ff, 0xffe00000}))
+            << qRgb(255, 0, 0);
+        // An OS/2 header with two colours of the 256 its depth allows.
+        QTest::newRow("os/2 short palette") << bmp(12, dwords({12}) + words({1, 1, 1, 8}), 32,
+                                                   QByteArray::fromHex("0000ff ff0000 01000000"))
+                                            << qRgb(0, 0, 255);
+    }
+    void bmpPixels()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QRgb, first);
+        const auto picture = loadPicture(write(QStringLiteral("p.bmp"), bytes));
+        QVERIFY(picture);
+        QCOMPARE(picture->image.pixel(0, 0), first);
     }
 
     // An empty path is the empty picture; no file, a folder, a FIFO (at once, rather than

@@ -12,19 +12,25 @@ namespace testing {
 // The record types the tests write.
 constexpr quint32 EmrPolyline = 4, EmrSetWindowExtEx = 9, EmrSetWindowOrgEx = 10,
                   EmrSetViewportExtEx = 11, EmrSetMapMode = 17, EmrSetBkMode = 18,
-                  EmrSetPolyFillMode = 19, EmrSetRop2 = 20, EmrOffsetClipRgn = 26,
+                  EmrSetPolyFillMode = 19, EmrSetRop2 = 20, EmrOffsetClipRgn = 26, EmrMoveToEx = 27,
                   EmrExcludeClipRect = 29, EmrIntersectClipRect = 30, EmrSaveDc = 33,
                   EmrRestoreDc = 34, EmrSetWorldTransform = 35, EmrModifyWorldTransform = 36,
                   EmrSelectObject = 37, EmrCreatePen = 38, EmrCreateBrushIndirect = 39,
-                  EmrRectangle = 43, EmrComment = 70, EmrExtSelectClipRgn = 75, EmrBitBlt = 76,
-                  EmrStretchDiBits = 81, EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84,
-                  EmrPolygon16 = 86, EmrPolyPolygon16 = 91, EmrCreateDibPatternBrushPt = 94;
+                  EmrRectangle = 43, EmrBeginPath = 59, EmrEndPath = 60, EmrStrokePath = 64,
+                  EmrFlattenPath = 65, EmrSelectClipPath = 67, EmrComment = 70, EmrFillRgn = 71,
+                  EmrExtSelectClipRgn = 75, EmrBitBlt = 76, EmrStretchDiBits = 81,
+                  EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84, EmrPolygon16 = 86,
+                  EmrPolyBezierTo16 = 88, EmrPolylineTo16 = 89, EmrPolyPolygon16 = 91,
+                  EmrCreateDibPatternBrushPt = 94;
 constexpr quint16 MetaSaveDc = 0x001E, MetaSetBkMode = 0x0102, MetaSetTextAlign = 0x012E,
                   MetaSelectObject = 0x012D, MetaSetTextColor = 0x0209, MetaSetWindowOrg = 0x020B,
                   MetaSetWindowExt = 0x020C, MetaCreatePenIndirect = 0x02FA,
                   MetaCreateFontIndirect = 0x02FB, MetaCreateBrushIndirect = 0x02FC,
                   MetaPolygon = 0x0324, MetaRectangle = 0x041B, MetaExtTextOut = 0x0A32,
-                  MetaStretchDib = 0x0F43;
+                  MetaStretchDib = 0x0F43, MetaSetMapMode = 0x0103, MetaOffsetViewportOrg = 0x0211,
+                  MetaScaleWindowExt = 0x0410, MetaScaleViewportExt = 0x0412, MetaPatBlt = 0x061D,
+                  MetaCreateRegion = 0x06FF, MetaSelectClipRegion = 0x012C,
+                  MetaPaintRegion = 0x012B;
 
 // `values` as little-endian numbers of type T.
 template<typename T> QByteArray little(std::initializer_list<qint64> values)

@@ -1,4 +1,4 @@
-// libFuzzer entry: any bytes go to the player, which must fail cleanly or draw.
+// libFuzzer entry: any bytes go to the player and its BMP reader, which must fail cleanly or draw.
 #include "metafile/metafile.h"
 
 #include <QGuiApplication>
@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The program's own limits: the work budget, and a deadline well inside the one-second
     // limit on a unit (the sanitizers slow the drawing down several times).
     constexpr int kDeadlineMs = 500;
-    metafile::render(QByteArrayView(reinterpret_cast<const char *>(data), qsizetype(size)), 1.0,
-                     {QDeadlineTimer(kDeadlineMs)});
+    const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    metafile::render(bytes, 1.0, {QDeadlineTimer(kDeadlineMs)});
+    metafile::decodeBmp(bytes, {QDeadlineTimer(kDeadlineMs)}); // BMP files use its decoder
     return 0;
 }
