@@ -26,11 +26,6 @@
 
 namespace {
 
-QString realLibrary()
-{
-    return QStringLiteral(RORUMO_TEST_VLM3RES);
-}
-
 bool putReadme(const QString &folder)
 {
     return QDir().mkpath(folder) &&
@@ -156,7 +151,7 @@ private Q_SLOTS:
         // prefix, so it has to hold for any prefix.
         QTest::addColumn<bool>("installed");
         QTest::addColumn<QString>("answer"); // "file:" and the document; else words of the error
-        const QString real = realLibrary();
+        const QString real = QStringLiteral(RORUMO_TEST_VLM3RES);
         const QString name = platform::VLM3ResLibrary::fileName();
         // "@" stands for the program's folder, "%" for the installed documents.
         QTest::newRow("installed") << real << "private" << false << true << "file:%/README.md";
@@ -228,15 +223,15 @@ private Q_SLOTS:
         // An interrupted copy (loading one ends the program with SIGBUS) is refused; a library
         // installed after a failure is found at the next ask.
         if (library.isEmpty()) {
-            const QString file = bin + '/' + name;
-            for (const qint64 size : {QFileInfo(realLibrary()).size() / 2, qint64(40)}) {
-                QVERIFY(QFile::copy(realLibrary(), file) && QFile::resize(file, size));
+            const QString file = bin + '/' + name, real = QStringLiteral(RORUMO_TEST_VLM3RES);
+            for (const qint64 size : {QFileInfo(real).size() / 2, qint64(40)}) {
+                QVERIFY(QFile::copy(real, file) && QFile::resize(file, size));
                 const auto cut = maker.homepageAddress();
                 QVERIFY2(!cut.ok && cut.error.contains(QStringLiteral("incomplete")),
                          qPrintable(cut.error));
                 QVERIFY(QFile::remove(file));
             }
-            QVERIFY(QFile::copy(realLibrary(), file));
+            QVERIFY(QFile::copy(real, file));
             QVERIFY(maker.homepageAddress().ok);
         }
     }

@@ -77,6 +77,11 @@ private Q_SLOTS:
         row("lone quote at end", "a,\"", {"a", ""});
         row("doubled quote at end", "\"a\"\"", {"a\""});
         row("nul byte", QByteArray("a\0b,c", 5), {QString::fromUtf8("a\0b", 3), "c"});
+        // A megabyte in one field is read through, neither hanging nor running out of stack.
+        constexpr qsizetype MiB = 1024 * 1024;
+        row("huge number", QByteArray(MiB, '1'), {QString(MiB, u'1')});
+        row("huge blank", QByteArray(MiB, '\n'), {});
+        row("huge doubled quotes", "0,\"" + QByteArray(MiB, '"'), {"0", QString(MiB / 2, u'"')});
     }
     void splitsFields()
     {
@@ -161,27 +166,6 @@ private Q_SLOTS:
         RecordWriter out;
         out.text(read);
         QCOMPARE(out.finish(), '"' + bytes + "\"\r\n");
-    }
-
-    // A megabyte in one field is read through, neither hanging nor running out of stack.
-    void handlesHugeFields_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("count");
-        constexpr qsizetype MiB = 1024 * 1024;
-        QTest::newRow("digits") << QByteArray(MiB, '1') << 1;
-        QTest::newRow("line ends") << QByteArray(MiB, '\n') << 0;
-        QTest::newRow("doubled quotes") << "0,\"" + QByteArray(MiB, '"') << 2;
-    }
-    void handlesHugeFields()
-    {
-        QFETCH(QByteArray, data);
-        QFETCH(int, count);
-        RecordReader in(data);
-        int read = 0;
-        for (QString field; in.text(field);)
-            ++read;
-        QCOMPARE(read, count);
     }
 };
 

@@ -14,33 +14,25 @@ fail() {
 }
 need() { [ -e "$root$1" ] || fail "not installed: $1"; }
 
-DESTDIR=$root cmake --install "$build" >"$root.log" 2>&1 || {
-    cat "$root.log" >&2
-    rm -f "$root.log"
-    echo "FAIL: cmake --install" >&2
-    exit 1
-}
-rm -f "$root.log"
+log=$(DESTDIR=$root cmake --install "$build" 2>&1) ||
+    { printf '%s\nFAIL: cmake --install\n' "$log" >&2; exit 1; }
 
 [ -x "$root$bindir/rorumo" ] || fail "no executable $bindir/rorumo"
-need "$libdir/libVLM3Res.so"
 [ -x "$root$libdir/rorumo-picture-worker" ] || fail "no picture worker $libdir/rorumo-picture-worker"
 # The maker's library lies only in the private folder: beside the executable it would make the
 # program take its folder for a copied one and keep its settings there.
 [ ! -e "$root$bindir/libVLM3Res.so" ] || fail "the maker's library is beside the executable"
 find "$root" -name 'libVLM3Res.so*' | grep -qv "^$root$libdir/" &&
     fail "the maker's library is installed outside $libdir"
-for doc in README.md LICENSE copyright changelog.gz; do need "$docdir/$doc"; done
-need "$datadir/man/man1/rorumo.1.gz"
 
 desktop=$datadir/applications/$id.desktop
 metainfo=$datadir/metainfo/$id.metainfo.xml
-need "$desktop"
-need "$metainfo"
+for file in "$libdir/libVLM3Res.so" "$datadir/man/man1/rorumo.1.gz" "$desktop" "$metainfo" \
+    "$datadir/icons/hicolor/scalable/apps/$id.svg"; do need "$file"; done
+for doc in README.md LICENSE copyright changelog.gz; do need "$docdir/$doc"; done
 for size in 16 22 24 32 48 64 128 256; do
-    need "$datadir/icons/hicolor/${size}x${size}/apps/$id.png"
+    need "$datadir/icons/hicolor/${size}x$size/apps/$id.png"
 done
-need "$datadir/icons/hicolor/scalable/apps/$id.svg"
 
 if [ -e "$root$desktop" ]; then
     "$DESKTOP_FILE_VALIDATE" "$root$desktop" || fail "desktop-file-validate $desktop"

@@ -9,10 +9,7 @@ rm -rf "$work"
 mkdir -p "$work"
 flags="-std=c++20 -Wall -Wextra -Wpedantic -Werror -O2"
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+fail() { echo "FAIL: $*" >&2 && exit 1; }
 
 cat >"$work/play.cpp" <<'CPP'
 #include "platform/win/winmm_play.h"

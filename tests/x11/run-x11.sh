@@ -15,13 +15,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Waits up to $1 tenths of a second for the command after it to succeed.
-wait_for() {
-    local tries=$1
-    shift
+# Waits up to 20 s for the command after NAME and LOG to succeed, else shows LOG and fails.
+started() {
+    local name=$1 log=$2 tries=200
+    shift 2
     until "$@" >/dev/null 2>&1; do
         tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
+        [ "$tries" -gt 0 ] || { echo "run-x11: $name did not start"; cat "$log"; exit 1; } >&2
         sleep 0.1
     done
 }
@@ -29,11 +29,7 @@ wait_for() {
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" \
     >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
-if ! wait_for 200 grep -q '[0-9]' "$work/display"; then
-    echo "run-x11: Xvfb did not start" >&2
-    cat "$work/xvfb.log" >&2
-    exit 1
-fi
+started Xvfb "$work/xvfb.log" grep -q '[0-9]' "$work/display"
 export DISPLAY=":$(head -n1 "$work/display")"
 # For a test that takes the server away under the program.
 export X11_SERVER_PID=$xvfb_pid
@@ -45,10 +41,7 @@ export XDG_CONFIG_HOME="$work/config"
 openbox --sm-disable --config-file /etc/xdg/openbox/rc.xml >"$work/openbox.log" 2>&1 &
 wm_pid=$!
 # The window manager is ready once it names its check window on the root.
-if ! wait_for 200 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'; then
-    echo "run-x11: openbox did not start" >&2
-    cat "$work/openbox.log" >&2
-    exit 1
-fi
+started openbox "$work/openbox.log" \
+    sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
 
 "$@"

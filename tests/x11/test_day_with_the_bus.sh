@@ -11,22 +11,15 @@ X11_WORK=$(mktemp -d "${TMPDIR:-/tmp}/rorumo-test.XXXXXX")
 SHOTS=$(mktemp -d "${TMPDIR:-/tmp}/rorumo-day.XXXXXX")
 APP_PID=
 x11_cleanup() {
-    if [ -n "$APP_PID" ] && kill -0 "$APP_PID" 2>/dev/null; then
-        kill "$APP_PID" 2>/dev/null || true
-        wait "$APP_PID" 2>/dev/null || true
-    fi
+    [ -z "$APP_PID" ] || { kill "$APP_PID" && wait "$APP_PID"; } 2>/dev/null || true
     rm -rf "$X11_WORK"
 }
 trap x11_cleanup EXIT
 
 fail() {
     screenshot "$SHOTS/failure.png" 2>/dev/null || true
-    echo "FAIL: $*" >&2
-    echo "screenshots: $SHOTS" >&2
-    if [ -s "$X11_WORK/app.log" ]; then
-        echo "--- the program's output:" >&2
-        tail -n 40 "$X11_WORK/app.log" >&2
-    fi
+    printf 'FAIL: %s\nscreenshots: %s\n' "$*" "$SHOTS" >&2
+    [ ! -s "$X11_WORK/app.log" ] || { echo "--- the program's output:" && tail -n 40 "$X11_WORK/app.log"; } >&2
     exit 1
 }
 note() { echo "# $*"; }
@@ -198,25 +191,16 @@ await_window() {
 front_door() { region 70 144 24 41; }
 sign_x=466 sign_y=42
 
-# The keypad: rows "7 8 9", "4 5 6", "1 2 3", "0 C 設定" in Frame1 at x 151.
+# The keypad: rows "7 8 9", "4 5 6", "1 2 3", "0 C S" (S for 設定), keys 33 x 26 px apart, the
+# first one's centre at 173,53 in the panel.
 keypad() {
-    local key col row
+    local key before
     for key in "$@"; do
-        case $key in
-        7 | 4 | 1 | 0) col=156 ;;
-        8 | 5 | 2 | C) col=189 ;;
-        *) col=222 ;;
-        esac
-        case $key in
-        7 | 8 | 9) row=40 ;;
-        4 | 5 | 6) row=66 ;;
-        1 | 2 | 3) row=92 ;;
-        *) row=118 ;;
-        esac
-        click_in "$PANEL" $((col + 17)) $((row + 13))
+        before=${KEYS%%"$key"*}
+        click_in "$PANEL" $((173 + 33 * (${#before} % 3))) $((53 + 26 * (${#before} / 3)))
     done
 }
-SET=S # the key 設定
+KEYS=7894561230CS SET=S
 
 # The popup menu of the bare bus: picks the item $1 places down (2 枠の表示, 3 看板の画像を設定...).
 menu_pick() {
