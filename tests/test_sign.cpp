@@ -120,26 +120,41 @@ private Q_SLOTS:
         m_bus.reset();
     }
 
-    void keypad_data()
+    // The keypad sets the position shown (never the keyboard's); 設定 follows the digits. The
+    // arrow keys step the keyboard's position and show that picture.
+    void keys_data()
     {
-        QTest::addColumn<QString>("keys"); // 設定 follows
-        QTest::addColumn<int>("shown");    // 2 = unchanged
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("broken"); // s01.bmp is no picture
+        QTest::addColumn<State>("expected");
         QTest::addColumn<QString>("display");
-        QTest::newRow("empty display is position 0") << "" << 0 << "";
-        QTest::newRow("007 is the eighth file") << "007" << 7 << "007";
-        QTest::newRow("just past the end") << "10" << 2 << "10";
-        QTest::newRow("six digits at most") << "1234567" << 2 << "123456";
-        QTest::newRow("C then digits") << "12C3" << 3 << "3";
-        QTest::newRow("設定 keeps the display") << "0S7" << 7 << "07";
+        const auto row = [](const char *name, const char *keys, State expected,
+                            const char *display = "", bool broken = false) {
+            QTest::newRow(name) << keys << broken << expected << display;
+        };
+        row("empty display is position 0", "2SCS", {0, 0});
+        row("007 is the eighth file", "2SC007S", {0, 7}, "007");
+        row("just past the end", "2SC10S", {0, 2}, "10");
+        row("six digits at most", "2SC1234567S", {0, 2}, "123456");
+        row("C then digits", "2SC12C3S", {0, 3}, "3");
+        row("設定 keeps the display", "2SC0S7S", {0, 7}, "07");
+        row("up at the first", "3S^", {0, 3}, "3");
+        row("down at the last", "vvvvvvvvv4Sv", {9, 4}, "4");
+        // Keys whose Qt codes, cut to 16 bits, are those of Up and Down.
+        row("look-alike keys", "v4S&($", {1, 4}, "4");
+        row("failed load moves on", "v", {1, -1}, "", true);
+        row("failed load keeps the sign", "vSv^", {1, 2}, "", true);
     }
-    void keypad()
+    void keys()
     {
         QFETCH(QString, keys);
+        QFETCH(bool, broken);
+        if (broken)
+            QVERIFY(putFile(m_signs + "/s01.bmp", {}));
         pointListAt(m_signs);
-        play("2SC" + keys + u'S');
-        QTEST(shown(), "shown");
+        play(keys);
+        QTEST(state(), "expected");
         QTEST(display(), "display");
-        QCOMPARE(Module2::HkPicIndex, 0); // the keypad never moves the keyboard position
         QVERIFY(messages().empty());
     }
 
@@ -156,30 +171,6 @@ private Q_SLOTS:
                 QCOMPARE(Module2::HkPicDir, expected);
                 QCOMPARE(shown(), -1);
             }
-        QVERIFY(messages().empty());
-    }
-
-    void arrowKeys_data()
-    {
-        QTest::addColumn<bool>("broken"); // s01.bmp is no picture
-        QTest::addColumn<QString>("keys");
-        QTest::addColumn<State>("expected");
-        QTest::newRow("up at the first") << false << "3S^" << State(0, 3);
-        QTest::newRow("down at the last") << false << "vvvvvvvvv4Sv" << State(9, 4);
-        // Keys whose Qt codes, cut to 16 bits, are those of Up and Down.
-        QTest::newRow("look-alike keys") << false << "v4S&($" << State(1, 4);
-        QTest::newRow("failed load moves on") << true << "v" << State(1, -1);
-        QTest::newRow("failed load keeps the sign") << true << "vSv^" << State(1, 2);
-    }
-    void arrowKeys()
-    {
-        QFETCH(bool, broken);
-        QFETCH(QString, keys);
-        if (broken)
-            QVERIFY(putFile(m_signs + "/s01.bmp", {}));
-        pointListAt(m_signs);
-        play(keys);
-        QTEST(state(), "expected");
         QVERIFY(messages().empty());
     }
 

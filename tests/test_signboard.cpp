@@ -114,9 +114,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, answer);
         if (!answer.isEmpty())
-            answer = m_bus->path(answer);
-        if (!answer.isEmpty())
-            QVERIFY(QDir().mkpath(answer));
+            QVERIFY(QDir().mkpath(answer = m_bus->path(answer)));
         // A picture sizes the board where it stands and re-fits the frame.
         drag(900, 300);
         choose(m_wide);

@@ -44,19 +44,9 @@ template<typename T> QByteArray little(std::initializer_list<qint64> values)
     }
     return out;
 }
-inline QByteArray words(std::initializer_list<qint64> values)
-{
-    return little<quint16>(values);
-}
-inline QByteArray dwords(std::initializer_list<qint64> values)
-{
-    return little<quint32>(values);
-}
-
-inline quint32 rgb(int r, int g, int b)
-{
-    return quint32(r | (g << 8) | (b << 16));
-}
+inline const auto words = [](std::initializer_list<qint64> v) { return little<quint16>(v); };
+inline const auto dwords = [](std::initializer_list<qint64> v) { return little<quint32>(v); };
+inline const auto rgb = [](int r, int g, int b) { return quint32(r | (g << 8) | (b << 16)); };
 
 // A 16-bit metafile, placeable when given a bounding box.
 class WmfBuilder
@@ -138,9 +128,8 @@ private:
 };
 
 // An EMF+ record, as EMF comments carry them.
-inline QByteArray emfPlus(int type, int flags, const QByteArray &data)
-{
+inline const auto emfPlus = [](int type, int flags, const QByteArray &data) {
     return words({type, flags}) + dwords({12 + data.size(), data.size()}) + data;
-}
+};
 
 } // namespace testing
