@@ -569,30 +569,15 @@ private Q_SLOTS:
                 QCOMPARE(pic->image.pixel(at), want);
     }
 
-    void codePages_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("charset");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QList<qreal>>("byteDx");
-        QTest::addColumn<QList<qreal>>("charDx"); // a character's bytes' advances summed
-        auto row = [](const char *name, const char *bytes, int charset, const QString &text,
-                      QList<qreal> byteDx = {}, QList<qreal> charDx = {}) {
-            QTest::newRow(name) << QByteArray(bytes) << charset << text << byteDx << charDx;
-        };
-        row("shift_jis with dx", "\x83\x65\x41\x8a\xbf", 128, QStringLiteral("テA漢"),
-            {5, 6, 7, 8, 9}, {11, 7, 17});
-        row("cp932 extensions", "\x87\x40\xfa\x40", 128, QStringLiteral("①ⅰ"));
-        row("ansi", "\x80 caf\xe9", 0, QStringLiteral("€ café"));
-    }
+    // Shift_JIS with its Windows extensions, and ANSI; a character's advance is its bytes' summed.
     void codePages()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, charset);
-        QFETCH(QList<qreal>, byteDx);
+        using metafile::detail::decodeText;
         QList<qreal> dx;
-        QTEST(metafile::detail::decodeText(bytes, quint8(charset), byteDx, &dx), "text");
-        QTEST(dx, "charDx");
+        QCOMPARE(decodeText("\x83\x65\x41\x8a\xbf", 128, {5, 6, 7, 8, 9}, &dx), u"テA漢"_s);
+        QCOMPARE(dx, (QList<qreal>{11, 7, 17}));
+        QCOMPARE(decodeText("\x87\x40\xfa\x40", 128), u"①ⅰ"_s);
+        QCOMPARE(decodeText("\x80 caf\xe9", 0), u"€ café"_s);
     }
 
     // Symbol fonts show signs and pictures, never the letters of their codes.
