@@ -75,7 +75,7 @@ class TestPictureLoader : public QObject
         pictures::wire::writeAnswer(buffer, ticket, picture);
         return buffer.data();
     }
-
+    // 3 x 2 pixels of one colour.
     static Picture filled(const QColor &colour)
     {
         QImage image(3, 2, QImage::Format_ARGB32);

@@ -39,12 +39,11 @@ const auto emfWith = [](quint32 type, const QByteArray &payload) {
 // Little-endian 32-bit floats, as in transforms (m11, m12, m21, m22, dx, dy) and EMF+ points.
 const auto floats = [](auto... v) { return dwords({std::bit_cast<quint32>(float(v))...}); };
 
-QByteArray patched(QByteArray data, int at, std::initializer_list<char> bytes)
-{
+const auto patched = [](QByteArray data, int at, std::initializer_list<char> bytes) {
     for (char c : bytes)
         data[at++] = c;
     return data;
-}
+};
 
 const auto utf16 = [](const QString &s) -> QByteArray {
     return QStringEncoder(QStringEncoder::Utf16LE).encode(s);
