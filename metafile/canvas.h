@@ -315,6 +315,7 @@ private:
     bool clipToRegion(const QRegion &image);
     void extendFigure(const QPainterPath &logical);
     void paintShape(const QPainterPath &logical, bool fill, bool stroke);
+    void paintRecordedPath(bool fill, bool stroke);
     void paintDevicePath(const QPainterPath &image, bool fill, bool stroke);
     bool spend(const QRectF &imageBounds, qreal extraWork = 0);
     void keep(GdiObject &slot, GdiObject object);

@@ -372,27 +372,28 @@ void Canvas::closeFigure()
         m_path.closeSubpath();
 }
 
-void Canvas::fillPath()
+// Ends the path being recorded and draws it, filled by the fill mode in force.
+void Canvas::paintRecordedPath(bool fill, bool stroke)
 {
     QPainterPath p = std::exchange(m_path, QPainterPath());
     m_recording = false;
     p.setFillRule(m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
-    paintDevicePath(p, true, false);
+    paintDevicePath(p, fill, stroke);
+}
+
+void Canvas::fillPath()
+{
+    paintRecordedPath(true, false);
 }
 
 void Canvas::strokePath()
 {
-    QPainterPath p = std::exchange(m_path, QPainterPath());
-    m_recording = false;
-    paintDevicePath(p, false, true);
+    paintRecordedPath(false, true);
 }
 
 void Canvas::strokeAndFillPath()
 {
-    QPainterPath p = std::exchange(m_path, QPainterPath());
-    m_recording = false;
-    p.setFillRule(m_dc.polyFillMode == gdi::Winding ? Qt::WindingFill : Qt::OddEvenFill);
-    paintDevicePath(p, true, true);
+    paintRecordedPath(true, true);
 }
 
 void Canvas::flattenPath()
