@@ -19,8 +19,9 @@ using bytes::ByteReader;
 // Decoding a JPEG may cost as much as a metafile's whole drawing (see bytes::jpegScanPixels).
 constexpr qint64 kMaxJpegScanPixels = qint64(1) << 30;
 
-// Qt's readers decode a cut-off BMP or JPEG without complaint and fill the missing part with
-// grey; such a file is no picture to us. A cut-off PNG already fails in its reader.
+// Qt's JPEG reader decodes a cut-off file without complaint and fills the missing part with
+// grey; such a file is no picture to us. A cut-off PNG already fails in its reader, and BMP files
+// never reach Qt.
 bool looksComplete(const QByteArray &format, const QByteArray &bytes)
 {
     if (format == "jpeg" || format == "jpg") {
@@ -28,36 +29,6 @@ bool looksComplete(const QByteArray &format, const QByteArray &bytes)
         const qsizetype lastScan = bytes.lastIndexOf("\xff\xda");
         return lastScan >= 0 && bytes.indexOf("\xff\xd9", lastScan) > lastScan &&
                bytes::jpegScanPixels(bytes) <= kMaxJpegScanPixels;
-    }
-    if (format == "bmp") {
-        // Uncompressed pixels have a size known from the header; compressed ones are left to Qt.
-        if (bytes.size() < 26)
-            return false;
-        ByteReader header(bytes);
-        header.seek(10);
-        const qint64 pixelsAt = header.u32();
-        const quint32 headerSize = header.u32();
-        qint64 width = 0, height = 0, bitsPerPixel = 0;
-        if (headerSize == 12) {
-            width = header.i16();
-            height = header.i16();
-            header.skip(2); // planes
-            bitsPerPixel = header.u16();
-        } else if (headerSize >= 40 && bytes.size() >= 34) {
-            width = header.i32();
-            height = header.i32();
-            header.skip(2); // planes
-            bitsPerPixel = header.u16();
-            const quint32 compression = header.u32();
-            if (compression != 0 && compression != 3 && compression != 6)
-                return true;
-        } else {
-            return true;
-        }
-        const qint64 stride = (qAbs(width) * bitsPerPixel + 31) / 32 * 4;
-        // A row beyond the file already says enough; the whole product of a forged header
-        // would not fit.
-        return stride <= bytes.size() && bytes.size() >= pixelsAt + stride * qAbs(height);
     }
     return true;
 }
@@ -78,8 +49,7 @@ std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &sto
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     // Only the formats a sign or signboard may be; this also keeps odd plugins out of the way.
-    static const QList<QByteArray> kAcceptedFormats = {"bmp", "gif", "jpeg", "jpg",
-                                                       "png", "ico", "cur"};
+    static const QList<QByteArray> kAcceptedFormats = {"gif", "jpeg", "jpg", "png", "ico", "cur"};
     if (!kAcceptedFormats.contains(reader.format()) || !looksComplete(reader.format(), bytes))
         return std::nullopt;
     QImage image = reader.read();
