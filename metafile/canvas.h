@@ -288,9 +288,10 @@ public:
     void frameRegion(const QRegion &image, const BrushObject &brush, QSizeF logicalSize);
     void invertRegion(const QRegion &image);
 
-    // Text; `dx` holds logical advances per UTF-16 unit (may be empty)
+    // Text; `dx` holds logical advances per UTF-16 unit (may be empty), `dy` the rise after each
+    // unit along the font's up direction (ETO_PDY; may be empty)
     void text(QPointF reference, const QString &text, const QList<qreal> &dx, quint32 options,
-              const std::optional<QRectF> &rect);
+              const std::optional<QRectF> &rect, const QList<qreal> &dy = {});
 
     // Bitmaps
     void patBlt(const QRectF &logical, quint32 rop);

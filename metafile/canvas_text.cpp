@@ -18,7 +18,7 @@ namespace metafile::detail {
 // Text
 
 void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &dx, quint32 options,
-                  const std::optional<QRectF> &rect)
+                  const std::optional<QRectF> &rect, const QList<qreal> &dy)
 {
     QString str = given;
     // Measuring and shaping cost by the characters: paid for before either.
@@ -77,19 +77,24 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     }
     const QFontMetricsF fm(font, &m_image);
 
-    // Positions along the baseline in image pixels
-    QList<qreal> positions;
-    qreal width = 0;
-    if (!dx.isEmpty()) {
+    // Positions along the baseline in image pixels, and above it where offsets lift characters
+    QList<qreal> positions, rises;
+    qreal width = 0, rise = 0, lowest = 0, highest = 0;
+    if (!dx.isEmpty() || !dy.isEmpty()) {
         positions.reserve(str.size());
         for (qsizetype i = 0; i < str.size(); ++i) {
             positions.append(width);
+            rises.append(rise);
+            lowest = std::min(lowest, rise);
+            highest = std::max(highest, rise);
             width += dx.value(i) * sx;
+            rise += dy.value(i) * sy;
         }
     } else {
         width = fm.horizontalAdvance(str);
     }
-    if (!std::isfinite(width) || std::abs(width) > kMaxImageCoordinate)
+    if (!std::isfinite(width) || std::abs(width) > kMaxImageCoordinate || !std::isfinite(rise) ||
+        highest - lowest > kMaxImageCoordinate)
         return;
     qreal x0 = 0, y0 = 0;
     switch (m_dc.textAlign & gdi::TaHorizontalMask) {
@@ -118,7 +123,7 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     placement.translate(origin.x(), origin.y());
     placement.rotate(-angle);
     const QRectF box(x0, y0 - ascent, width, ascent + descent);
-    if (!spend(placement.mapRect(box)))
+    if (!spend(placement.mapRect(box.adjusted(0, -highest, 0, -lowest))))
         return;
 
     applyClip();
@@ -144,13 +149,13 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
             qsizetype n = 1;
             if (str[i].isHighSurrogate() && i + 1 < str.size() && str[i + 1].isLowSurrogate())
                 n = 2;
-            m_painter.drawText(QPointF(x0 + positions[i], y0), str.mid(i, n));
+            m_painter.drawText(QPointF(x0 + positions[i], y0 - rises[i]), str.mid(i, n));
             i += n - 1;
         }
     }
     m_painter.resetTransform();
     if (updateCp) {
-        const QPointF endImage = placement.map(QPointF(width, 0));
+        const QPointF endImage = placement.map(QPointF(width, -rise));
         bool invertible = false;
         const QTransform inv = t.inverted(&invertible);
         if (invertible)

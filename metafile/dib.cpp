@@ -257,6 +257,13 @@ DibStatus decodeDib(QByteArrayView info, QByteArrayView bits, quint32 usage, Dib
         }
         masks[3] = 0;
     }
+    // Alpha blending takes a 32-bit pixel's alpha from the bits its colour masks leave free
+    // (Office's icons: BI_BITFIELDS, three masks, alpha in the top byte).
+    if (bpp == 32 && alpha == DibAlpha::Premultiplied && h.compression != BiRgb && !masks[3]) {
+        const quint32 rest = ~(masks[0] | masks[1] | masks[2]);
+        if (rest && std::has_single_bit((rest >> std::countr_zero(rest)) + 1))
+            masks[3] = rest;
+    }
     const Channel red(masks[0]), green(masks[1]), blue(masks[2]), alphaChannel(masks[3]);
 
     const auto *src = reinterpret_cast<const uchar *>(bits.data());

@@ -311,18 +311,19 @@ bool EmfPlayer::emrText(ByteReader &r, bool wide)
     if (!r.ok())
         return false;
     QString str;
-    QList<qreal> dx;
-    const int dxStep = (options & gdi::EtoPdy) ? 2 : 1;
-    QList<qreal> unitDx;
+    QList<qreal> dx, dy;
+    // With ETO_PDY the advances come in pairs: across, then up the font.
+    const bool pairs = options & gdi::EtoPdy;
+    QList<qreal> unitDx, unitDy;
     if (offDx != 0 && chars > 0) {
-        const QByteArrayView dxBytes = r.slice(offDx, qint64(chars) * 4 * dxStep);
+        const QByteArrayView dxBytes = r.slice(offDx, qint64(chars) * 4 * (pairs ? 2 : 1));
         if (!r.ok())
             return false;
         ByteReader d(dxBytes);
         for (quint32 i = 0; i < chars; ++i) {
             unitDx.append(d.i32());
-            if (dxStep == 2)
-                d.i32();
+            if (pairs)
+                unitDy.append(d.i32());
         }
     }
     if (wide) {
@@ -331,10 +332,12 @@ bool EmfPlayer::emrText(ByteReader &r, bool wide)
         for (quint32 i = 0; i < chars; ++i)
             str.append(QChar(units.u16()));
         dx = unitDx;
+        dy = unitDy;
     } else {
         str = decodeText(raw, m_canvas.dc().font.charset, unitDx, &dx);
+        decodeText(raw, m_canvas.dc().font.charset, unitDy, &dy);
     }
-    m_canvas.text(ref, str, dx, options, box);
+    m_canvas.text(ref, str, dx, options, box, dy);
     return true;
 }
 

@@ -447,15 +447,22 @@ void WmfPlayer::textOut(ByteReader &r, bool extended)
         ref = point(r);
     if (!r.ok())
         return;
-    QList<qreal> byteDx;
-    if (extended && r.remaining() >= qsizetype(count) * 2) {
+    // With ETO_PDY the advances come in pairs: across, then up the font.
+    const bool pairs = options & gdi::EtoPdy;
+    QList<qreal> byteDx, byteDy;
+    if (extended && r.remaining() >= qsizetype(count) * (pairs ? 4 : 2)) {
         byteDx.reserve(count);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
             byteDx.append(r.i16());
+            if (pairs)
+                byteDy.append(r.i16());
+        }
     }
-    QList<qreal> charDx;
-    const QString str = decodeText(bytes, m_canvas.dc().font.charset, byteDx, &charDx);
-    m_canvas.text(ref, str, charDx, options, clipRect);
+    QList<qreal> charDx, charDy;
+    const quint8 charset = m_canvas.dc().font.charset;
+    const QString str = decodeText(bytes, charset, byteDx, &charDx);
+    decodeText(bytes, charset, byteDy, &charDy);
+    m_canvas.text(ref, str, charDx, options, clipRect, charDy);
 }
 
 bool WmfPlayer::bitmap(ByteReader &r, quint16 function, quint16 recordWords)
@@ -498,8 +505,9 @@ bool WmfPlayer::bitmap(ByteReader &r, quint16 function, quint16 recordWords)
         break;
     }
     qreal top = srcY;
-    // Device-independent copies count source rows from the bottom of the bitmap.
-    if (function == StretchDib && dib.bottomUp)
+    // Source rows count from the bottom of a bottom-up bitmap, in all three records: GDI plays
+    // them through StretchDIBits (Office's icons pick the AND half of a stacked mask so).
+    if (dib.bottomUp)
         top = dib.image.height() - srcY - srcH;
     m_canvas.drawBitmap(dest, dib.image, QRectF(srcX, top, srcW, srcH), rop);
     return true;

@@ -22,7 +22,8 @@ constexpr quint32 EmrPolyline = 4, EmrSetWindowExtEx = 9, EmrSetWindowOrgEx = 10
                   EmrExtSelectClipRgn = 75, EmrBitBlt = 76, EmrStretchDiBits = 81,
                   EmrExtCreateFontIndirectW = 82, EmrExtTextOutW = 84, EmrPolygon16 = 86,
                   EmrPolyBezierTo16 = 88, EmrPolylineTo16 = 89, EmrPolyPolygon16 = 91,
-                  EmrCreateDibPatternBrushPt = 94, EmrPolyTextOutW = 97, EmrSmallTextOut = 108;
+                  EmrCreateDibPatternBrushPt = 94, EmrPolyTextOutW = 97, EmrSmallTextOut = 108,
+                  EmrAlphaBlend = 114;
 constexpr quint16 MetaSaveDc = 0x001E, MetaSetBkMode = 0x0102, MetaSetTextAlign = 0x012E,
                   MetaSelectObject = 0x012D, MetaSetTextColor = 0x0209, MetaSetWindowOrg = 0x020B,
                   MetaSetWindowExt = 0x020C, MetaCreatePenIndirect = 0x02FA,
@@ -31,7 +32,7 @@ constexpr quint16 MetaSaveDc = 0x001E, MetaSetBkMode = 0x0102, MetaSetTextAlign 
                   MetaStretchDib = 0x0F43, MetaSetMapMode = 0x0103, MetaOffsetViewportOrg = 0x0211,
                   MetaScaleWindowExt = 0x0410, MetaScaleViewportExt = 0x0412, MetaPatBlt = 0x061D,
                   MetaCreateRegion = 0x06FF, MetaSelectClipRegion = 0x012C,
-                  MetaPaintRegion = 0x012B;
+                  MetaPaintRegion = 0x012B, MetaDibStretchBlt = 0x0B41;
 
 // `values` as little-endian numbers of type T.
 template<typename T> QByteArray little(std::initializer_list<qint64> values)

@@ -556,6 +556,31 @@ private Q_SLOTS:
         qToLittleEndian<quint32>(0x008800C6, andDib.data() + 60);
         QTest::newRow("stretchdibits srcand")
             << overRed({{EmrStretchDiBits, andDib}}) << quadrants({red, black, black, red});
+        // Office's icons: 32 bits with three masks, alpha in the byte they leave, premultiplied;
+        // over red: blue, nothing, half green, white.
+        const Dib icon = makeDib(32, "00800080ffffffff ff0000ff00000000", 2, 3);
+        QTest::newRow("emf alphablend, per-pixel alpha of bitfields")
+            << overRed({{EmrAlphaBlend,
+                         rect(0, 0, 99, 99) + dwords({0, 0, 100, 100, 0x01FF0000, 0, 0}) +
+                             floats(1, 0, 0, 1, 0, 0) +
+                             dwords({0, 0, 108, icon.info.size(), 108 + icon.info.size(),
+                                     icon.bits.size(), 2, 2}) +
+                             icon.info + icon.bits}})
+            << quadrants({blue, red, qRgb(127, 128, 0), white});
+        // An old icon on white: the AND half (top) of a 2x4 mask, its rows counted from the
+        // bottom, then the picture inverted in; the mask's corner keeps the white.
+        const QByteArray mask = dwords({40, 2, 4}) + words({1, 1}) + dwords({0, 0, 0, 0, 2, 0}) +
+                                dwords({0, 0xffffff}) + dwords({0, 0, 0, 0x80});
+        const Dib picture = makeDib(24, "00ff00ff00000000 0000000000ff0000");
+        QTest::newRow("wmf icon, mask and picture")
+            << WmfBuilder(QRect(0, 0, 100, 100))
+                   .record(MetaPatBlt, {0x0062, 0x00FF, 100, 100, 0, 0})
+                   .record(MetaDibStretchBlt,
+                           words({0x00C6, 0x0088, 2, 2, 2, 0, 100, 100, 0, 0}) + mask)
+                   .record(MetaDibStretchBlt, words({0x0046, 0x0066, 2, 2, 0, 0, 100, 100, 0, 0}) +
+                                                  picture.info + picture.bits)
+                   .finish()
+            << quadrants({white, red, green, blue});
     }
     void pixels()
     {
@@ -612,23 +637,33 @@ private Q_SLOTS:
         QTest::addColumn<QPoint>("inked"); // some ink near here (within 12 px)
 
         // テスト in Shift_JIS, 20 px, from (100,50) of a 200x100 picture.
-        auto wmf = [](int align) {
+        auto wmf = [](int align, const QByteArray &text = "\x83\x65\x83\x58\x83\x67",
+                      int options = 0, const QByteArray &dx = {}) {
             const QByteArray font = words({-20, 0, 0, 0, 400}) + QByteArray(3, 0) + char(128) +
                                     QByteArray(4, 0) + QByteArray("IPAGothic").leftJustified(32, 0);
-            const QByteArray text("\x83\x65\x83\x58\x83\x67");
             return WmfBuilder(QRect(0, 0, 200, 100))
                 .record(MetaCreateFontIndirect, font)
                 .record(MetaSelectObject, {0})
                 .record(MetaSetTextColor, {0, 0xff})
                 .record(MetaSetBkMode, {1})
                 .record(MetaSetTextAlign, {align})
-                .record(MetaExtTextOut, words({50, 100, int(text.size()), 0}) + text)
+                .record(MetaExtTextOut, words({50, 100, int(text.size()), options}) + text + dx)
                 .finish();
         };
         QTest::newRow("wmf baseline right")
             << wmf(24 | 2) << QRect(30, 30, 71, 24) << QPoint(90, 45);
         QTest::newRow("wmf bottom centre")
             << wmf(8 | 6) << QRect(65, 25, 70, 26) << QPoint(100, 40);
+        // ETO_PDY: advances in pairs, the second lifting the next character up the font.
+        QTest::newRow("wmf pdy lifts the second character")
+            << wmf(24, "HH", 0x2000, words({20, 30, 20, -30})) << QRect(99, 0, 45, 55)
+            << QPoint(127, 12);
+        QTest::newRow("emf pdy lifts the second character")
+            << withFont({{EmrExtTextOutW, rect(0, 0, 0, 0) + dwords({1, 0, 0}) +
+                                              dwords({100, 50, 2, 76, 0x2000}) + rect(0, 0, 0, 0) +
+                                              dwords({80}) + utf16(u"HH"_s) +
+                                              dwords({20, 30, 20, -30})}})
+            << QRect(99, 15, 45, 60) << QPoint(127, 28);
         QTest::newRow("emf rotated 90")
             << emfText(QStringLiteral("テスト"), 900) << QRect(99, -20, 26, 71) << QPoint(110, 40);
         // With the y axis pointing up, 270 degrees read upwards too, from (100,90) on the picture.
