@@ -447,8 +447,9 @@ void WmfPlayer::textOut(ByteReader &r, bool extended)
         ref = point(r);
     if (!r.ok())
         return;
-    // With ETO_PDY the advances come in pairs: across, then up the font.
-    const bool pairs = options & gdi::EtoPdy;
+    // With ETO_PDY the advances come in pairs: across, then up the font (where the record holds
+    // them; else they are single advances).
+    const bool pairs = (options & gdi::EtoPdy) && r.remaining() >= qsizetype(count) * 4;
     QList<qreal> byteDx, byteDy;
     if (extended && r.remaining() >= qsizetype(count) * (pairs ? 4 : 2)) {
         byteDx.reserve(count);
