@@ -25,7 +25,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
@@ -259,40 +258,17 @@ void Form1::resumeHeldInput()
         dispatcher->wakeUp();
 }
 
-namespace {
-// Reads a door's speed from the panel at every step. The window manager may close the panel
-// while the door moves (its close events are not held back like clicks): the door then goes on
-// at the last speed it read.
-class SpeedReader
-{
-public:
-    SpeedReader(frmSet &panel, int (frmSet::*speed)() const)
-        : m_panel(&panel), m_speed(speed), m_last((panel.*speed)())
-    {}
-    int operator()()
-    {
-        if (m_panel)
-            m_last = (m_panel->*m_speed)();
-        return m_last;
-    }
-
-private:
-    QPointer<frmSet> m_panel;
-    int (frmSet::*m_speed)() const;
-    int m_last;
-};
-} // namespace
-
 void Form1::Check1_Click()
 {
     // Once the program is ending, a click still queued behind the end starts no movement.
     if (m_unloaded)
         return;
-    const bool open = panel().frontDoorOpen();
+    frmSet &settingsPanel = panel();
     ImageControl &door = *Image1[2];
     doors::moveFrontDoor(
-        open, door.twips().width, [&door](int width) { door.setWidth(width); },
-        SpeedReader(panel(), &frmSet::frontSpeed), *m_pacer);
+        settingsPanel.frontDoorOpen(), door.twips().width,
+        [&door](int width) { door.setWidth(width); },
+        [&settingsPanel] { return settingsPanel.frontSpeed(); }, *m_pacer);
     resumeHeldInput();
 }
 
@@ -300,12 +276,13 @@ void Form1::Check2_Click()
 {
     if (m_unloaded)
         return;
-    const bool open = panel().middleDoorOpen();
+    frmSet &settingsPanel = panel();
+    const bool open = settingsPanel.middleDoorOpen();
     Common::PlayWaveRes(Common::kDoorSound, *m_services.sound);
     ImageControl &leaf = *Image2;
     doors::moveMiddleDoor(
-        open, [&leaf](int left) { leaf.setLeft(left); }, SpeedReader(panel(), &frmSet::middleSpeed),
-        *m_pacer);
+        open, [&leaf](int left) { leaf.setLeft(left); },
+        [&settingsPanel] { return settingsPanel.middleSpeed(); }, *m_pacer);
     resumeHeldInput();
 }
 
@@ -431,11 +408,8 @@ void Form1::settlePanel()
 {
     QWindow *window = windowHandle();
     frmSet *settingsPanel = m_panel.peek();
-    if (!window)
+    if (!window || !settingsPanel)
         return;
-    // Closed by the user meanwhile: nothing left to show or place.
-    if (!settingsPanel)
-        m_panelWaitsForBus = m_panelAtDefaultPlace = false;
     if (m_panelWaitsForBus && !window->isExposed())
         return;
     // The frame's height is known only once the window system has framed the window.
