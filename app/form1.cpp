@@ -29,6 +29,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QWindow>
+#include <utility>
 
 namespace {
 // The client area: 11250 x 3135 twips.
@@ -67,8 +68,11 @@ Form1::Form1(platform::Services &services)
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint),
       File1(kSignPattern), m_services(services),
-      m_pacer(std::make_unique<RealTimePacer>([this] { return presentStep(); })),
-      m_panel([this] { return new frmSet(*this); }),
+      m_pacer(std::make_unique<RealTimePacer>([this] { return presentStep(); })), m_panel([this] {
+          auto *panel = new frmSet(*this);
+          panel->installEventFilter(this); // its moves are stored
+          return panel;
+      }),
       m_browseDir([this] { return new frmBrowseDir(*this); }),
       m_showVersion([this] { return new frmShowVersion(*this); })
 {
@@ -85,9 +89,17 @@ Form1::Form1(platform::Services &services)
     // Tab order: the sign box first.
     setTabOrder(Picture1, PicKanban);
     setTabOrder(PicKanban, picSlideBase1);
+
+    Module2::storedTextChanged = [this] { storedValueChanged(); };
+    connect(PicKanban, &TwipControl::moved, this, &Form1::storedValueChanged);
+    for (QAction *mark : {MnuViewKanban, MnuViewWaku})
+        connect(mark, &QAction::toggled, this, &Form1::storedValueChanged);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    Module2::storedTextChanged = nullptr;
+}
 
 void Form1::waitForPictures()
 {
@@ -289,11 +301,13 @@ void Form1::Check2_Click()
 void Form1::HScroll1_Change()
 {
     panel().showFrontSpeed();
+    storedValueChanged();
 }
 
 void Form1::HScroll2_Change()
 {
     panel().showMiddleSpeed();
+    storedValueChanged();
 }
 
 void Form1::MnuEditHkPic_Click()
@@ -387,8 +401,30 @@ void Form1::placePanel(std::optional<QPoint> storedPlace)
     panel().move(storedPlace.value_or(panelPlaceBelowWindow()));
 }
 
+void Form1::storedValueChanged()
+{
+    // Once saved, the settings are what they were at the end.
+    if (m_unloaded || std::exchange(m_settingsLineDue, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_settingsLineDue = false;
+            Q_EMIT settingsLineChanged(settingsLine());
+        },
+        Qt::QueuedConnection);
+}
+
+void Form1::moveEvent(QMoveEvent *event)
+{
+    storedValueChanged();
+    QWidget::moveEvent(event);
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Move && watched == m_panel.peek())
+        storedValueChanged();
     if (watched == windowHandle()) {
         switch (event->type()) {
         case QEvent::Expose:

@@ -56,14 +56,13 @@ void SaveAtExit::markSaved(const QString &path, const QByteArray &bytes)
     replace(path, bytes, true);
 }
 
-QByteArray SaveAtExit::bytes() const
-{
-    return m_kept ? m_kept->save.bytes() : QByteArray();
-}
-
 void SaveAtExit::replace(const QString &path, const QByteArray &bytes, bool saved)
 {
-    auto kept = std::make_unique<KeptSave>(KeptSave{PreparedSave(path, bytes), saved});
+    // The same file as before: where its links lead is known already.
+    auto kept = std::make_unique<KeptSave>(
+        KeptSave{m_kept && m_kept->save.path() == path ? m_kept->save.withBytes(bytes)
+                                                       : PreparedSave(path, bytes),
+                 saved});
     g_kept.store(kept.get());
     m_kept = std::move(kept); // the old one goes only once nobody can reach it
 }

@@ -23,12 +23,11 @@ public:
     SaveAtExit(const SaveAtExit &) = delete;
     SaveAtExit &operator=(const SaveAtExit &) = delete;
 
-    // What the normal save would write now; nothing is written.
+    // What the normal save would write now; nothing is written, and for the file kept last
+    // the disk is not even looked at.
     void keep(const QString &path, const QByteArray &bytes);
     // The normal save is writing these bytes: nothing is left to write at the end.
     void markSaved(const QString &path, const QByteArray &bytes);
-    // The bytes kept last (empty before the first keep).
-    QByteArray bytes() const;
 
     // Writes what was kept unless it has been saved. System calls only: a signal handler may
     // call it.

@@ -174,7 +174,7 @@ void Signboard::showPicture(const QString &path, bool chosen)
                                return;
                            m_board.setPicture(std::move(*picture));
                            if (chosen)
-                               Module2::KanbanPicPath = path;
+                               Module2::setKanbanPicPath(path);
                            PicKanban_DblClick();
                        });
 }

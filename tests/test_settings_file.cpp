@@ -265,6 +265,35 @@ private Q_SLOTS:
             QCOMPARE(fileBytes(besideFile()), place(content));
     }
 
+    // The line kept ready for an end that skips the save follows every stored value, built once
+    // for the changes handled together.
+    void keptLineFollowsStoredValues()
+    {
+        Started bus(executable());
+        Form1 &form = bus.form;
+        form.show();
+        form.panel().show();
+        QSignalSpy lines(&form, &Form1::settingsLineChanged);
+        const std::function<void()> changes[] = {
+            [&] { form.move(40, 30); },
+            [&] { form.panel().move(300, 400); },
+            [&] { form.panel().HScroll2->setValue(1234); },
+            [&] {
+                form.PicKanban->setTwips({15, 30, 600, 180});
+            },
+            [&] { form.MnuViewWaku->trigger(); },
+            [&] { Module2::setHkPicDir(QStringLiteral("/x")); },
+            [&] { Module2::setKanbanPicPath(QStringLiteral("/y.bmp")); }};
+        for (const auto &change : changes) {
+            QCoreApplication::processEvents();
+            lines.clear();
+            change();
+            QCoreApplication::processEvents();
+            QCOMPARE(lines.size(), 1);
+            QCOMPARE(lines.front().front().toByteArray(), form.settingsLine());
+        }
+    }
+
     void keepsOldFileWhenSaveFails_data()
     {
         QTest::addColumn<QString>("trouble");
