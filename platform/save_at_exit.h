@@ -14,7 +14,8 @@ struct KeptSave;
 // one: exit() called inside the window system's library when the X server is gone, and an end
 // request the program could not follow in time (end_requests.h). While the object lives, exit()
 // writes what was kept last, unless the normal save has written those very bytes. One object at
-// a time; used on the user-interface thread.
+// a time; used on the user-interface thread, while exit() and the end handler may read it from
+// any thread.
 class SaveAtExit
 {
 public:
