@@ -16,7 +16,6 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QStringEncoder>
 #include <QTest>
 #include <memory>
 #include <sys/resource.h>
@@ -172,26 +171,6 @@ private Q_SLOTS:
              .board = "{sjis.bmp}",
              .list = "{latin1}",
              .spare = "\x83\x5c\x95\x5c"});
-
-        // As the Windows program wrote it: Windows paths, text in code page 932 (with "表" and
-        // "ソ", whose second byte is a backslash).
-        QStringEncoder shiftJis("Shift_JIS");
-        if (shiftJis.isValid()) {
-            // Its sign folder is not there on this system: the rest as stored, text byte for byte.
-            const Loaded windows{.viewWaku = false,
-                                 .signDir =
-                                     shiftJis.encode(QStringLiteral("C:\\バス\\表示ソフト\\")),
-                                 .board = "",
-                                 .list = "",
-                                 .spare = shiftJis.encode(QStringLiteral("予備の文字")),
-                                 .signShown = false,
-                                 .boardShown = false};
-            row("written by the Windows program",
-                shiftJis.encode(QStringLiteral("450,300,4500,3000,\"C:\\バス\\表示ソフト\\\","
-                                               "\"予備の文字\",-5,2147483647,\"\","
-                                               "3000,300,#FALSE#,#FALSE#,2000,3000,1\r\n")),
-                windows);
-        }
     }
 
     void loads()
@@ -354,7 +333,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("read");      // the mark read, 0 for none
         QTest::newRow("writable, a newer file elsewhere") << "writable" << true << true << 1;
         QTest::newRow("writable, a file only elsewhere") << "writable" << false << true << 0;
-        QTest::newRow("writable, in a folder named in Latin-1") << "Latin-1" << true << true << 1;
         QTest::newRow("installed") << "installed" << true << true << 2;
         QTest::newRow("read-only, first start") << "read-only" << true << false << 1;
     }
@@ -366,10 +344,7 @@ private Q_SLOTS:
         QFETCH(int, read);
         if (kind == "read-only" && ::geteuid() == 0)
             QSKIP("root writes into read-only folders");
-        const QString bin =
-            kind == "Latin-1"
-                ? platform::decodeFileName(QFile::encodeName(m_dir->path()) + "/caf\xe9")
-                : m_dir->filePath(QStringLiteral("bin"));
+        const QString bin = m_dir->filePath(QStringLiteral("bin"));
         const QString ownFile = bin + QStringLiteral("/rorumo.ini");
         const auto marked = [](int mark) {
             return record({{5, "\"\""}, {9, "\"\""}, {7, QByteArray::number(mark)}});
