@@ -228,7 +228,7 @@ void frmSet::showEvent(QShowEvent *event)
 
 void frmSet::closeEvent(QCloseEvent *event)
 {
-    event->ignore();
+    event->ignore(); // the panel stays
 }
 
 void frmSet::Command2_Click(int index)
