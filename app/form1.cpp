@@ -25,11 +25,11 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
 #include <QWindow>
+#include <utility>
 
 namespace {
 // The client area: 11250 x 3135 twips.
@@ -68,8 +68,11 @@ Form1::Form1(platform::Services &services)
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint),
       File1(kSignPattern), m_services(services),
-      m_pacer(std::make_unique<RealTimePacer>([this] { return presentStep(); })),
-      m_panel([this] { return new frmSet(*this); }),
+      m_pacer(std::make_unique<RealTimePacer>([this] { return presentStep(); })), m_panel([this] {
+          auto *panel = new frmSet(*this);
+          panel->installEventFilter(this); // its moves are stored
+          return panel;
+      }),
       m_browseDir([this] { return new frmBrowseDir(*this); }),
       m_showVersion([this] { return new frmShowVersion(*this); })
 {
@@ -86,9 +89,17 @@ Form1::Form1(platform::Services &services)
     // Tab order: the sign box first.
     setTabOrder(Picture1, PicKanban);
     setTabOrder(PicKanban, picSlideBase1);
+
+    Module2::storedTextChanged = [this] { storedValueChanged(); };
+    connect(PicKanban, &TwipControl::moved, this, &Form1::storedValueChanged);
+    for (QAction *mark : {MnuViewKanban, MnuViewWaku})
+        connect(mark, &QAction::toggled, this, &Form1::storedValueChanged);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    Module2::storedTextChanged = nullptr;
+}
 
 void Form1::waitForPictures()
 {
@@ -259,40 +270,17 @@ void Form1::resumeHeldInput()
         dispatcher->wakeUp();
 }
 
-namespace {
-// Reads a door's speed from the panel at every step. The window manager may close the panel
-// while the door moves (its close events are not held back like clicks): the door then goes on
-// at the last speed it read.
-class SpeedReader
-{
-public:
-    SpeedReader(frmSet &panel, int (frmSet::*speed)() const)
-        : m_panel(&panel), m_speed(speed), m_last((panel.*speed)())
-    {}
-    int operator()()
-    {
-        if (m_panel)
-            m_last = (m_panel->*m_speed)();
-        return m_last;
-    }
-
-private:
-    QPointer<frmSet> m_panel;
-    int (frmSet::*m_speed)() const;
-    int m_last;
-};
-} // namespace
-
 void Form1::Check1_Click()
 {
     // Once the program is ending, a click still queued behind the end starts no movement.
     if (m_unloaded)
         return;
-    const bool open = panel().frontDoorOpen();
+    frmSet &settingsPanel = panel();
     ImageControl &door = *Image1[2];
     doors::moveFrontDoor(
-        open, door.twips().width, [&door](int width) { door.setWidth(width); },
-        SpeedReader(panel(), &frmSet::frontSpeed), *m_pacer);
+        settingsPanel.frontDoorOpen(), door.twips().width,
+        [&door](int width) { door.setWidth(width); },
+        [&settingsPanel] { return settingsPanel.frontSpeed(); }, *m_pacer);
     resumeHeldInput();
 }
 
@@ -300,23 +288,26 @@ void Form1::Check2_Click()
 {
     if (m_unloaded)
         return;
-    const bool open = panel().middleDoorOpen();
+    frmSet &settingsPanel = panel();
+    const bool open = settingsPanel.middleDoorOpen();
     Common::PlayWaveRes(Common::kDoorSound, *m_services.sound);
     ImageControl &leaf = *Image2;
     doors::moveMiddleDoor(
-        open, [&leaf](int left) { leaf.setLeft(left); }, SpeedReader(panel(), &frmSet::middleSpeed),
-        *m_pacer);
+        open, [&leaf](int left) { leaf.setLeft(left); },
+        [&settingsPanel] { return settingsPanel.middleSpeed(); }, *m_pacer);
     resumeHeldInput();
 }
 
 void Form1::HScroll1_Change()
 {
     panel().showFrontSpeed();
+    storedValueChanged();
 }
 
 void Form1::HScroll2_Change()
 {
     panel().showMiddleSpeed();
+    storedValueChanged();
 }
 
 void Form1::MnuEditHkPic_Click()
@@ -410,8 +401,30 @@ void Form1::placePanel(std::optional<QPoint> storedPlace)
     panel().move(storedPlace.value_or(panelPlaceBelowWindow()));
 }
 
+void Form1::storedValueChanged()
+{
+    // Once saved, the settings are what they were at the end.
+    if (m_unloaded || std::exchange(m_settingsLineDue, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_settingsLineDue = false;
+            Q_EMIT settingsLineChanged(settingsLine());
+        },
+        Qt::QueuedConnection);
+}
+
+void Form1::moveEvent(QMoveEvent *event)
+{
+    storedValueChanged();
+    QWidget::moveEvent(event);
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Move && watched == m_panel.peek())
+        storedValueChanged();
     if (watched == windowHandle()) {
         switch (event->type()) {
         case QEvent::Expose:
@@ -431,11 +444,8 @@ void Form1::settlePanel()
 {
     QWindow *window = windowHandle();
     frmSet *settingsPanel = m_panel.peek();
-    if (!window)
+    if (!window || !settingsPanel)
         return;
-    // Closed by the user meanwhile: nothing left to show or place.
-    if (!settingsPanel)
-        m_panelWaitsForBus = m_panelAtDefaultPlace = false;
     if (m_panelWaitsForBus && !window->isExposed())
         return;
     // The frame's height is known only once the window system has framed the window.

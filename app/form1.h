@@ -110,11 +110,15 @@ public:
     Q_SIGNAL void programEnded();
     // Raised when SaveIni is about to write this line to this file.
     Q_SIGNAL void savingSettings(const QString &path, const QByteArray &line);
+    // Raised after a stored value has changed, once the program has handled what happened (a
+    // drag's many moves make one line): the line SaveIni would write now.
+    Q_SIGNAL void settingsLineChanged(const QByteArray &line);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -131,6 +135,8 @@ private:
     // Shows the newest step of a door movement; false once the program is ending.
     bool presentStep();
     void resumeHeldInput();
+    // A value that the settings file stores has changed: the line is built anew.
+    void storedValueChanged();
 
     // The panel's place: the stored one, or below the window by default. A panel at its default
     // place moves below the window's real frame once the window system has put one around it.
@@ -151,4 +157,5 @@ private:
     bool m_panelAtDefaultPlace = false; // below the window, before its frame is known
     bool m_panelWaitsForBus = false;    // to be shown once the window is on the screen
     bool m_unloaded = false;
+    bool m_settingsLineDue = false; // a new line is on its way
 };

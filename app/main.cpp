@@ -6,7 +6,6 @@
 #include "platform/save_at_exit.h"
 #include "platform/services.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QSessionManager>
 
@@ -42,17 +41,15 @@ int main(int argc, char *argv[])
                      [&bus](QSessionManager &) { bus.SaveIni(); });
 #endif
     // When the X server goes, Qt's X11 plugin calls exit() and no window can be asked anything:
-    // the settings line is kept ready instead, taken afresh whenever the program has handled
-    // what happened and is about to wait (a short line, nothing written).
+    // the settings line is kept ready instead, a new one whenever a stored value has changed
+    // (a short line, nothing written; the file's place is looked up once).
     QObject::connect(&bus, &Form1::savingSettings, &bus,
                      [&saveAtExit](const QString &path, const QByteArray &line) {
                          saveAtExit.markSaved(path, line);
                      });
-    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                     &bus, [&bus, &saveAtExit] {
-                         const QByteArray line = bus.settingsLine();
-                         if (line != saveAtExit.bytes())
-                             saveAtExit.keep(bus.settingsFileToWrite(), line);
+    QObject::connect(&bus, &Form1::settingsLineChanged, &bus,
+                     [&saveAtExit, path = bus.settingsFileToWrite()](const QByteArray &line) {
+                         saveAtExit.keep(path, line);
                      });
     bus.startOnScreen();
     return application.exec();

@@ -103,6 +103,7 @@ void Form1::LoadIni()
     // applied before.
     if (!stored || !applySettings(*stored))
         applyDefaultSettings();
+    storedValueChanged();
 }
 
 std::optional<Form1::StoredSettings> Form1::readSettings(const QString &path)

@@ -2,6 +2,27 @@
 
 namespace Module2 {
 
+namespace {
+void change(QString &text, const QString &value)
+{
+    if (text == value)
+        return;
+    text = value;
+    if (storedTextChanged)
+        storedTextChanged();
+}
+} // namespace
+
+void setHkPicDir(const QString &folder)
+{
+    change(HkPicDir, folder);
+}
+
+void setKanbanPicPath(const QString &path)
+{
+    change(KanbanPicPath, path);
+}
+
 void reset()
 {
     HkPicDir.clear();

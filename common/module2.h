@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 // The program-wide variables: alive for the whole run, empty or 0 at start.
 namespace Module2 {
@@ -19,6 +20,13 @@ inline QString KanbanPicPath;
 inline qint32 HkPicIndex = 0;
 // The middle-door choice as read from the settings file.
 inline qint16 NakaMode = 0;
+
+// The program changes the stored texts through these, so that the settings line kept ready
+// follows them. (Reading the settings file fills them directly.)
+void setHkPicDir(const QString &folder);
+void setKanbanPicPath(const QString &path);
+// Called after a stored text has changed; the bus window sets it.
+inline std::function<void()> storedTextChanged;
 
 // Back to the state of a fresh start (for a second main window in one process, as tests make).
 void reset();

@@ -10,10 +10,13 @@ void TwipControl::setTwips(const TwipRect &rect)
     if (rect == m_twips && !m_content.isNull())
         return;
     const bool sizeChanged = rect.width != m_twips.width || rect.height != m_twips.height;
+    const bool placeChanged = rect.left != m_twips.left || rect.top != m_twips.top;
     m_twips = rect;
     applyGeometry();
     if (sizeChanged)
         Q_EMIT resized();
+    if (placeChanged)
+        Q_EMIT moved();
 }
 
 void TwipControl::applyGeometry()

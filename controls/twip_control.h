@@ -29,6 +29,8 @@ Q_SIGNALS:
     void mousePressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF pos);
     // The twip size changed.
     void resized();
+    // The twip place changed.
+    void moved();
     void keyPressed(int key, Qt::KeyboardModifiers modifiers);
 
 protected:

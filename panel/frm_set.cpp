@@ -5,6 +5,7 @@
 #include "resources/own_pictures.h"
 #include "sign/destination_sign.h"
 
+#include <QCloseEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QIcon>
@@ -223,6 +224,11 @@ void frmSet::showEvent(QShowEvent *event)
     if (Frame2->title().isEmpty())
         Frame2->setTitle(kMiddleDoorChoice);
     QWidget::showEvent(event);
+}
+
+void frmSet::closeEvent(QCloseEvent *event)
+{
+    event->ignore(); // the panel stays
 }
 
 void frmSet::Command2_Click(int index)

@@ -55,6 +55,9 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // The panel stays for the whole run: its frame offers no close, and a close that the window
+    // manager offers anyway (a close button, Alt+F4) changes nothing.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildDoorArea();

@@ -42,8 +42,9 @@ long long monotonicNow()
 extern "C" void onEndSignal(int signal)
 {
     const int savedErrno = errno;
-    // The user-interface thread handles every request, so that the kept save never changes
-    // under the handler's feet.
+    // The user-interface thread handles every request, one at a time: two late requests on two
+    // threads would write the kept save at once, and the first to end the program would cut the
+    // other's write short.
     if (!::pthread_equal(::pthread_self(), g_uiThread)) {
         ::pthread_kill(g_uiThread, signal);
         errno = savedErrno;

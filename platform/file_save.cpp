@@ -115,6 +115,13 @@ PreparedSave::PreparedSave(const QString &path, const QByteArray &bytes)
 #endif
 }
 
+PreparedSave PreparedSave::withBytes(const QByteArray &bytes) const
+{
+    PreparedSave save = *this;
+    save.m_bytes = bytes;
+    return save;
+}
+
 #ifdef Q_OS_UNIX
 
 bool PreparedSave::write() const noexcept

@@ -20,6 +20,8 @@ public:
     PreparedSave(const QString &path, const QByteArray &bytes);
     const QString &path() const { return m_path; }
     const QByteArray &bytes() const { return m_bytes; }
+    // The same save of other bytes, made without looking at the disk again.
+    PreparedSave withBytes(const QByteArray &bytes) const;
     // True when the file was replaced. On Unix it allocates nothing and takes no lock.
     bool write() const noexcept;
 

@@ -14,7 +14,8 @@ struct KeptSave;
 // one: exit() called inside the window system's library when the X server is gone, and an end
 // request the program could not follow in time (end_requests.h). While the object lives, exit()
 // writes what was kept last, unless the normal save has written those very bytes. One object at
-// a time; used on the user-interface thread.
+// a time; used on the user-interface thread, while exit() and the end handler may read it from
+// any thread.
 class SaveAtExit
 {
 public:
@@ -23,12 +24,11 @@ public:
     SaveAtExit(const SaveAtExit &) = delete;
     SaveAtExit &operator=(const SaveAtExit &) = delete;
 
-    // What the normal save would write now; nothing is written.
+    // What the normal save would write now; nothing is written, and for the file kept last
+    // the disk is not even looked at.
     void keep(const QString &path, const QByteArray &bytes);
     // The normal save is writing these bytes: nothing is left to write at the end.
     void markSaved(const QString &path, const QByteArray &bytes);
-    // The bytes kept last (empty before the first keep).
-    QByteArray bytes() const;
 
     // Writes what was kept unless it has been saved. System calls only: a signal handler may
     // call it.

@@ -16,7 +16,7 @@ void DestinationSign::applySeparator()
 {
     const QChar separator = QDir::separator();
     if (!Module2::HkPicDir.endsWith(separator))
-        Module2::HkPicDir += separator;
+        Module2::setHkPicDir(Module2::HkPicDir + separator);
 }
 
 bool DestinationSign::showFileAt(qint32 position)

@@ -77,13 +77,13 @@ void frmBrowseDir::Command2_Click(int index)
 {
     if (index == 0) {
         const QString folderInUse = Module2::HkPicDir;
-        Module2::HkPicDir = Text1->text();
+        Module2::setHkPicDir(Text1->text());
         const FileList::Result result = m_form.picDir();
         if (result.failure == FileList::Failure::PathNotFound) {
             // The list stays on its folder, and so does the sign folder: the keys and 設定 go on
             // working, and キャンセル (or the session ending meanwhile) keeps the folder in use.
             // The typed text waits in the field for a correction.
-            Module2::HkPicDir = folderInUse;
+            Module2::setHkPicDir(folderInUse);
             m_form.services().dialogs->message(this, kAppTitle, kNotFoundMessage,
                                                platform::MessageIcon::None);
             return; // stays open with the text kept, for another try

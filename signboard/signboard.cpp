@@ -11,7 +11,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 
-// Only the pattern list, with no label of its own: the dialog shows it as it stands.
+// Only the pattern list, with no label of its own: the dialog shows it as it stands. "*.jpg" is
+// there besides "*.jpeg" because most JPEG files end in ".jpg", as the sign list takes them too.
 const QString Signboard::kDialogFilter = QStringLiteral("*.bmp *.jpeg *.jpg *.gif *.wmf *.emf");
 
 namespace {
@@ -174,7 +175,7 @@ void Signboard::showPicture(const QString &path, bool chosen)
                                return;
                            m_board.setPicture(std::move(*picture));
                            if (chosen)
-                               Module2::KanbanPicPath = path;
+                               Module2::setKanbanPicPath(path);
                            PicKanban_DblClick();
                        });
 }

@@ -10,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -113,37 +112,24 @@ private Q_SLOTS:
         QCOMPARE(m_form->Image2->twips(), (TwipRect{0, 0, 1140, 2115}));
     }
 
-    // The speed is read again at every step: a change part-way shows from the next wait on.
+    // The speed is read again at every step: a change part-way shows from the next wait on. A
+    // close of the panel meanwhile (a window manager offers one) changes nothing.
     void speedIsReadAtEveryStep()
     {
         panel().HScroll1->setValue(6000);
         m_pacer->onWait = [&] {
-            if (m_pacer->waits.size() == 100)
+            if (m_pacer->waits.size() == 100) {
                 panel().HScroll1->setValue(123);
+                QVERIFY(!panel().close());
+            }
         };
         toggle(panel().Check1, true);
         std::vector<int> expected(966, 123);
         std::fill_n(expected.begin(), 100, 6000);
         QCOMPARE(m_pacer->waits, expected);
         QCOMPARE(m_form->Image1[2]->twips().width, 70);
-    }
-
-    // The window manager may close the panel while a door moves (its frame offers a close button
-    // whatever the panel asks for): the door finishes at the last speed it read.
-    void panelClosedDuringMovement()
-    {
-        panel().HScroll2->setValue(250);
-        QPointer<frmSet> closing = &panel();
-        m_pacer->onWait = [&] {
-            if (m_pacer->waits.size() == 10 && closing) {
-                closing->close();
-                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            }
-        };
-        toggle(panel().Check2, true);
-        QVERIFY(closing.isNull());
-        QCOMPARE(m_pacer->waits, std::vector<int>(1101, 250));
-        QCOMPARE(m_form->Image2->twips().left, -1100);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(m_form->panelExists());
     }
 
     // Speeds from the settings file: applying them at load counts as a change, but the front

@@ -39,29 +39,17 @@ class TestPlatform : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void qtPlatform_data()
-    {
-        QTest::addColumn<QString>("wayland");
-        QTest::addColumn<QString>("userChoice");
-        QTest::addColumn<QString>("x11");
-        QTest::addColumn<bool>("xcbPlugin");
-        QTest::addColumn<QString>("expected");
-        const QString none, wl = QStringLiteral("wayland-0"), x = QStringLiteral(":0");
-        QTest::newRow("Wayland session with XWayland") << wl << none << x << true << "xcb";
-        QTest::newRow("X11 session: Qt decides") << none << none << x << true << none;
-        QTest::newRow("the user's choice") << wl << QStringLiteral("wayland") << x << true << none;
-        QTest::newRow("no XWayland") << wl << none << none << true << none;
-        QTest::newRow("no xcb plugin") << wl << none << x << false << none;
-    }
-
+    // Arguments: the Wayland display, the user's choice, the X display, whether the xcb plugin is
+    // there.
     void qtPlatform()
     {
-        QFETCH(QString, wayland);
-        QFETCH(QString, userChoice);
-        QFETCH(QString, x11);
-        QFETCH(bool, xcbPlugin);
-        QFETCH(QString, expected);
-        QCOMPARE(platform::preferredQtPlatform(wayland, userChoice, x11, xcbPlugin), expected);
+        const QString none, wl = QStringLiteral("wayland-0"), x = QStringLiteral(":0");
+        using platform::preferredQtPlatform;
+        QCOMPARE(preferredQtPlatform(wl, none, x, true), "xcb");  // a Wayland session with XWayland
+        QCOMPARE(preferredQtPlatform(none, none, x, true), none); // an X11 session: Qt decides
+        QCOMPARE(preferredQtPlatform(wl, QStringLiteral("wayland"), x, true), none); // the user's
+        QCOMPARE(preferredQtPlatform(wl, none, none, true), none);                   // no XWayland
+        QCOMPARE(preferredQtPlatform(wl, none, x, false), none); // no xcb plugin
     }
 
 #ifdef Q_OS_UNIX

@@ -69,25 +69,16 @@ class TestSign : public QObject
         QCOMPARE(form().picDir().failure, FileList::Failure::None);
     }
     // Keypad buttons: digits, C, and S for 設定. Keys pressed on the sign box: v Down, ^ Up,
-    // < Left, > Right, _ Enter, $ Scroll Lock, others as they are; + before one holds Shift,
-    // # Ctrl, ! Alt.
+    // $ Scroll Lock, others as they are.
     void play(const QString &script)
     {
-        const Qt::Key keys[] = {Qt::Key_Down,  Qt::Key_Up,     Qt::Key_Left,
-                                Qt::Key_Right, Qt::Key_Return, Qt::Key_ScrollLock};
-        const Qt::KeyboardModifier holds[] = {Qt::ShiftModifier, Qt::ControlModifier,
-                                              Qt::AltModifier};
-        Qt::KeyboardModifiers held;
+        const Qt::Key keys[] = {Qt::Key_Down, Qt::Key_Up, Qt::Key_ScrollLock};
         for (QChar c : script) {
-            const qsizetype key = QStringLiteral("v^<>_$").indexOf(c),
-                            hold = QStringLiteral("+#!").indexOf(c);
+            const qsizetype key = QStringLiteral("v^$").indexOf(c);
             if (c.isDigit() || c == u'C' || c == u'S')
                 form().panel().Command2_Click(c == u'C' ? 10 : c == u'S' ? 11 : c.digitValue());
-            else if (hold >= 0)
-                held = holds[hold];
             else
-                QTest::keyClick(form().Picture1, key >= 0 ? keys[key] : Qt::Key(c.unicode()),
-                                std::exchange(held, {}));
+                QTest::keyClick(form().Picture1, key >= 0 ? keys[key] : Qt::Key(c.unicode()));
             form().waitForPictures(); // as a user who watches each sign come up
         }
     }

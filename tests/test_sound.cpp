@@ -42,29 +42,23 @@ private Q_SLOTS:
     }
 
     // Only PCM plays; a chunk of odd size is followed by a pad byte (RIFF's word alignment).
-    void parsesWave_data()
-    {
-        QTest::addColumn<int>("formatTag");
-        QTest::addColumn<qsizetype>("samples"); // -1: refused
-        QTest::newRow("pcm") << 1 << qsizetype(5);
-        QTest::newRow("ima adpcm") << 0x11 << qsizetype(-1);
-    }
     void parsesWave()
     {
-        QFETCH(int, formatTag);
         const auto chunk = [](const char *id, const QByteArray &body) {
             QByteArray bytes = id + QByteArray(4, 0) + body;
             qToLittleEndian<quint32>(quint32(body.size()), bytes.data() + 4);
             return body.size() % 2 ? bytes + '\0' : bytes;
         };
-        QByteArray fmt(16, 0);
-        for (const auto &[at, value] :
-             {std::pair{0, formatTag}, {2, 1}, {4, 22050}, {8, 22050}, {12, 1}, {14, 8}})
-            qToLittleEndian<quint16>(quint16(value), fmt.data() + at);
-        const QByteArray riff = "WAVE" + chunk("fmt ", fmt) + chunk("LIST", "odd") +
-                                chunk("data", "\x80\x81\x7f\x80\xff");
-        const auto wave = platform::parseWave(chunk("RIFF", riff));
-        QTEST(wave ? wave->samples.size() : -1, "samples");
+        for (const auto &[formatTag, samples] : {std::pair{1, 5}, {0x11, -1}}) { // PCM, IMA ADPCM
+            QByteArray fmt(16, 0);
+            for (const auto &[at, value] :
+                 {std::pair{0, formatTag}, {2, 1}, {4, 22050}, {8, 22050}, {12, 1}, {14, 8}})
+                qToLittleEndian<quint16>(quint16(value), fmt.data() + at);
+            const QByteArray riff = "WAVE" + chunk("fmt ", fmt) + chunk("LIST", "odd") +
+                                    chunk("data", "\x80\x81\x7f\x80\xff");
+            const auto wave = platform::parseWave(chunk("RIFF", riff));
+            QCOMPARE(wave ? int(wave->samples.size()) : -1, samples);
+        }
     }
 
     void playsTheDoorSoundThroughAlsa()

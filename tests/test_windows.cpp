@@ -31,7 +31,7 @@ class TestWindows : public QObject
 
 private Q_SLOTS:
     void init() { Module2::reset(); }
-    void modelLineAndClosing()
+    void versionWindow()
     {
         const QString model = QStringLiteral("型番・製造番号：");
         FakeServices fakes(QStringLiteral("/opt/rorumo/ロルモ.v2.exe"));
@@ -56,37 +56,8 @@ private Q_SLOTS:
         QVERIFY(stayedOpen);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(first.isNull());
-    }
 
-    // A caption wider than its fixed-size control is cut off on the screen.
-    void fixedCaptionsFitTheirControls()
-    {
-        FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
-        Form1 form(fakes.services);
-        frmShowVersion &about = form.showVersion();
-        QList<QWidget *> controls = {about.Label1[0],       about.Label2,         about.Label3[0],
-                                     about.Label3[1],       about.Label5,         about.Command1,
-                                     form.panel().Command1, form.panel().Command3};
-        for (QPushButton *key : form.panel().Command2)
-            controls.append(key);
-        for (QWidget *control : controls) {
-            const auto *label = qobject_cast<QLabel *>(control);
-            const auto *button = qobject_cast<QPushButton *>(control);
-            const QString text = label ? label->text() : button->text();
-            // Buttons keep a few pixels each side for their bevel.
-            const int room = label ? label->contentsRect().width() : button->width() - 6;
-            QVERIFY2(control->fontMetrics().horizontalAdvance(text) <= room, qPrintable(text));
-        }
-        // The keypad's C and 設定 in the panel's default face, as its other captions; not the
-        // digits'.
-        for (const std::size_t key : {10, 11})
-            QCOMPARE(form.panel().Command2[key]->font(), form.panel().Command3->font());
-    }
-
-    void linkReportsFailureAndAsksAgain()
-    {
-        FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
-        Form1 form(fakes.services);
+        // The homepage link: a failure is reported, and each click asks the library again.
         frmShowVersion &dialog = form.showVersion();
         dialog.show();
         const QString description = QStringLiteral("Cannot load library libVLM3Res.so");
@@ -112,24 +83,42 @@ private Q_SLOTS:
         QVERIFY(dialog.isVisible());
     }
 
-    // The toggles show only pictures and the keypad's display is a bare label: each needs a name a
-    // screen reader can say, and the toggles are buttons it can press.
-    void everyReachableControlHasAName()
+    // A caption wider than its fixed-size control is cut off on the screen. The toggles show only
+    // pictures and the keypad's display is a bare label: each needs a name a screen reader can
+    // say, and the toggles are buttons it can press.
+    void captionsFitAndControlsHaveNames()
     {
         FakeServices fakes(QStringLiteral("/opt/rorumo/rorumo"));
         Form1 form(fakes.services);
-        QAccessibleInterface *toggle = QAccessible::queryAccessibleInterface(form.panel().Check1);
+        frmShowVersion &about = form.showVersion();
+        frmSet &panel = form.panel();
+        QList<QWidget *> controls = {about.Label1[0], about.Label2,  about.Label3[0],
+                                     about.Label3[1], about.Label5,  about.Command1,
+                                     panel.Command1,  panel.Command3};
+        for (QPushButton *key : panel.Command2)
+            controls.append(key);
+        for (QWidget *control : controls) {
+            const auto *label = qobject_cast<QLabel *>(control);
+            const auto *button = qobject_cast<QPushButton *>(control);
+            const QString text = label ? label->text() : button->text();
+            // Buttons keep a few pixels each side for their bevel.
+            const int room = label ? label->contentsRect().width() : button->width() - 6;
+            QVERIFY2(control->fontMetrics().horizontalAdvance(text) <= room, qPrintable(text));
+        }
+        // The keypad's C and 設定 in the panel's default face, as its other captions; not the
+        // digits'.
+        for (const std::size_t key : {10, 11})
+            QCOMPARE(panel.Command2[key]->font(), panel.Command3->font());
+
+        QAccessibleInterface *toggle = QAccessible::queryAccessibleInterface(panel.Check1);
         QVERIFY(toggle->actionInterface() && toggle->state().checkable);
-        QVERIFY(!accessibleName(form.panel().Label1).isEmpty());
-        QVERIFY(!accessibleName(form.showVersion().Label5).isEmpty());
-        QVERIFY(!accessibleName(form.showVersion().Image1).isEmpty());
-        for (QWidget *window : std::initializer_list<QWidget *>{&form.panel(), &form.browseDir(),
-                                                                &form.showVersion()}) {
-            const auto widgets = window->findChildren<QWidget *>();
-            for (QWidget *widget : widgets)
+        for (QWidget *named :
+             std::initializer_list<QWidget *>{panel.Label1, about.Label5, about.Image1})
+            QVERIFY(!accessibleName(named).isEmpty());
+        for (QWidget *window : std::initializer_list<QWidget *>{&panel, &form.browseDir(), &about})
+            for (QWidget *widget : window->findChildren<QWidget *>())
                 if (widget->isVisibleTo(window) && widget->focusPolicy() != Qt::NoFocus)
                     QVERIFY2(!accessibleName(widget).isEmpty(), widget->metaObject()->className());
-        }
     }
 };
 

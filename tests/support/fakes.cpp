@@ -9,39 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QWidget>
 #include <algorithm>
-
-void FakeSound::playWave(const QByteArray &riffImage)
-{
-    played.push_back(riffImage);
-    if (onPlay)
-        onPlay();
-}
-
-void FakeDialogs::message(QWidget *, const QString &title, const QString &text,
-                          platform::MessageIcon icon)
-{
-    messages.push_back({title, text, icon});
-}
-
-QString FakeDialogs::chooseFolder(QWidget *, const QString &, const QString &startFolder)
-{
-    folderStarts << startFolder;
-    return folderAnswer;
-}
-
-QString FakeDialogs::chooseOpenFile(QWidget *, const QString &nameFilter, const QString &lastFile)
-{
-    lastFilterAsked = nameFilter;
-    lastFileAsked = lastFile;
-    return fileAnswer;
-}
-
-void FakeWindowSystem::makeTopmost(QWidget *window)
-{
-    window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-}
 
 // Puts a new fake of type T into the service slot and returns it.
 template<typename T, typename Slot> static T *install(std::unique_ptr<Slot> &slot)

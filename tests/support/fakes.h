@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <array>
 #include <functional>
 #include <vector>
@@ -17,7 +18,12 @@
 class FakeSound final : public platform::SoundOutput
 {
 public:
-    void playWave(const QByteArray &riffImage) override;
+    void playWave(const QByteArray &riffImage) override
+    {
+        played.push_back(riffImage);
+        if (onPlay)
+            onPlay();
+    }
     std::vector<QByteArray> played;
     std::function<void()> onPlay; // runs inside each play, e.g. to record ordering
 };
@@ -31,11 +37,22 @@ public:
         QString text;
         platform::MessageIcon icon;
     };
-    void message(QWidget *parent, const QString &title, const QString &text,
-                 platform::MessageIcon icon) override;
-    QString chooseFolder(QWidget *owner, const QString &title, const QString &startFolder) override;
-    QString chooseOpenFile(QWidget *owner, const QString &nameFilter,
-                           const QString &lastFile) override;
+    void message(QWidget *, const QString &title, const QString &text,
+                 platform::MessageIcon icon) override
+    {
+        messages.push_back({title, text, icon});
+    }
+    QString chooseFolder(QWidget *, const QString &, const QString &startFolder) override
+    {
+        folderStarts << startFolder;
+        return folderAnswer;
+    }
+    QString chooseOpenFile(QWidget *, const QString &nameFilter, const QString &lastFile) override
+    {
+        lastFilterAsked = nameFilter;
+        lastFileAsked = lastFile;
+        return fileAnswer;
+    }
 
     std::vector<Message> messages;
     QString folderAnswer;     // what the folder browser returns ("" = cancelled)
@@ -67,7 +84,10 @@ public:
 class FakeWindowSystem final : public platform::WindowSystem
 {
 public:
-    void makeTopmost(QWidget *window) override;
+    void makeTopmost(QWidget *window) override
+    {
+        window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    }
 };
 
 // Records every door step instead of waiting.

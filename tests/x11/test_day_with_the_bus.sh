@@ -92,16 +92,17 @@ ends_promptly() {
     note "ended $ms ms after it was asked to, just after a picture was asked for"
 }
 
-# Closes the bus window with the close button on openbox's title bar (a key such as Alt+F4 would
-# reach the sign keys first): the default theme puts it about 10 px in from the frame's right.
-close_app() {
+# Closes the bus window (or window $1) with the close button on openbox's title bar (a key such
+# as Alt+F4 would reach the sign keys first): the default theme puts it about 10 px in from the
+# frame's right.
+click_close() {
     local x y w h r t
-    read -r x y < <(client_origin "$BUS")
-    read -r w h < <(client_size "$BUS")
-    read -r _ r t _ < <(frame_extents "$BUS")
+    read -r x y < <(client_origin "${1:-$BUS}")
+    read -r w h < <(client_size "${1:-$BUS}")
+    read -r _ r t _ < <(frame_extents "${1:-$BUS}")
     xdotool mousemove $((x + w + r - 10)) $((y - t / 2)) click 1
-    wait_ended
 }
+close_app() { click_close && wait_ended; }
 
 # "x y" of a window's client area on the screen, "width height" of it, "left right top bottom"
 # of the frame the window manager put around it, and "x y" of that frame.
@@ -150,19 +151,6 @@ digest_of() {
 }
 changes_from() { [ "$(digest_of "$1")" != "$2" ]; }
 equals() { [ "$(digest_of "$1")" = "$2" ]; }
-# Waits until the region stops changing: two looks half a second apart agree.
-wait_settled() {
-    local deadline=$((SECONDS + $2)) before now
-    before=$(digest_of "$1")
-    while :; do
-        sleep 0.5
-        now=$(digest_of "$1")
-        [ "$now" = "$before" ] && return 0
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        before=$now
-    done
-}
-
 # "r g b" of the bus window's client pixel X Y as the screen shows it now.
 bus_pixel() {
     local x0 y0
@@ -281,6 +269,14 @@ xdotool windowactivate --sync "$PANEL"
 # speeds saved at the logout (step 9) tell whether they counted and came back at the restart.
 for _ in 1 2 3; do click_in "$PANEL" 136 23; sleep 0.2; done
 for _ in 1 2; do click_in "$PANEL" 65 66; sleep 0.2; done
+# The window manager's ways to close the panel change nothing: the speeds and the panel's place
+# saved at the end of the day (steps 7 and 9) are still the user's.
+panel_stays() { sleep 1 && [ "$(window_named '^設定パネル$')" = "$PANEL" ] || fail "$1 closed the panel"; }
+click_close "$PANEL"
+panel_stays "the title bar's close button"
+xdotool windowactivate --sync "$PANEL" key alt+F4
+panel_stays "Alt+F4"
+note "Alt+F4 and the title bar's close button leave the panel on the screen"
 
 # ---------------------------------------------------------------------------------------------
 step "3. the sign folder, typed into the chooser"
@@ -365,7 +361,7 @@ wait_until 10 equals "region 40 24 ${board_place[*]}" "$board_look" ||
     fail "the signboard is not at its new place"
 bus_pixel_is 583 125 "$POST" || fail "the frame moved with the drag"
 note "dragged to client 626,132 (made while the front door opened); the frame stayed"
-wait_settled front_door 60 || fail "the front door did not stop"
+# The drag was held back until the door had stopped: it is open now.
 changes_from front_door "$front_closed" || fail "the open front door looks closed"
 xdotool windowactivate --sync "$PANEL"
 click_in "$PANEL" 30 30
@@ -482,12 +478,7 @@ moved() {
     sleep 0.5
     echo "$(($1 * 15)),$(($2 * 15)),$(($3 * 15)),$(($4 * 15)),10005,5997"
 }
-want=$(moved 100 100 500 500)
-for signal in HUP HUP TERM INT; do kill -s $signal "$APP_PID" && sleep 0.005; done
-wait_ended
-[ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS after end signals a few ms apart"
-[ "$(saved)" = "$want" ] || fail "end signals a few ms apart saved $(saved)"
-note "end signals a few ms apart: saved once, ended by itself, the speeds kept"
+close_app
 
 # A closed terminal: started from an interactive shell on a pseudo-terminal. Its window closed,
 # the terminal hangs up the program, then the shell, and lets go of the pseudo-terminal; the
