@@ -1,6 +1,7 @@
 #include "metafile/costly.h"
 #include "pictures/picture_loader.h"
 #include "pictures/picture_requests.h"
+#include "pictures/worker/confinement.h"
 #include "pictures/worker_protocol.h"
 
 #include <QBuffer>
@@ -14,6 +15,15 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #endif
 
 using pictures::loadPicture;
@@ -290,6 +300,117 @@ private Q_SLOTS:
         loader.reset();
         QVERIFY(clock.elapsed() < 1000);
     }
+
+    // A worker that cannot be started is tried once and leaves nothing open behind it: the next
+    // way to start one (the program itself) takes its place for every later picture.
+    void unstartableWorkerFallsBack_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("not executable") << "plain";
+        QTest::newRow("removed while the program runs") << "removed";
+    }
+    void unstartableWorkerFallsBack()
+    {
+        QFETCH(QString, first);
+        const QString good = fakeWorker(":");
+        const QString bad = m_dir.filePath(first);
+        QFile::remove(bad);
+        if (first != "missing")
+            QVERIFY(QFile::copy(good, bad));
+        if (first == "plain")
+            QFile::setPermissions(bad, QFile::ReadOwner | QFile::WriteOwner);
+        for (const QString &worker : {QStringLiteral("worker"), first})
+            write(worker + ".1", answer(1, filled(Qt::red)));
+        const auto workers = std::make_shared<platform::HelperStarter>(
+            QList<platform::HelperCommand>{{bad, {}}, {good, {}}});
+        const auto openFiles = [] { return QDir("/proc/self/fd").count(); };
+        const auto before = openFiles();
+        // The requests of one control after another, each starting a worker of its own.
+        for (int i = 1; i <= 20; ++i) {
+            if (i == 3 && first == "removed")
+                QFile::remove(bad);
+            pictures::PictureRequests requests(workers);
+            std::optional<Picture> got;
+            requests.request(m_dir.filePath("any.bmp"), 1, [&](auto picture) { got = picture; });
+            requests.waitForAnswer();
+            QVERIFY2(got, qPrintable(QStringLiteral("picture %1").arg(i)));
+        }
+        QCOMPARE(workers->commands().size(), 1);
+        QTRY_COMPARE(openFiles(), before);
+    }
+
+#ifdef Q_OS_LINUX
+    // Once confined, the worker reads files and starts threads, but refused what it must not do
+    // fails as it would for a program without the right, and a call nothing in it makes ends it.
+    void confinedWorkerOnlyDecodes_data()
+    {
+        QTest::addColumn<int>("action");
+        QTest::addColumn<int>("ended"); // 0: as expected, else the signal that ends it
+        QTest::newRow("read a file") << 0 << 0;
+        QTest::newRow("start a thread") << 1 << 0;
+        QTest::newRow("create a file") << 2 << 0;
+        QTest::newRow("open a file for writing") << 3 << 0;
+        QTest::newRow("write to another descriptor") << 4 << 0;
+        QTest::newRow("open a socket") << 5 << 0;
+        QTest::newRow("start a program") << 6 << 0;
+        QTest::newRow("signal the program") << 7 << SIGSYS;
+    }
+    void confinedWorkerOnlyDecodes()
+    {
+        QFETCH(int, action);
+        const QByteArray existing = QFile::encodeName(write("existing", "bytes"));
+        const QByteArray created = QFile::encodeName(m_dir.filePath("created"));
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (!pictures::worker::confine())
+                _exit(100);
+            const auto refused = [](int result, int error) {
+                return result == -1 && errno == error;
+            };
+            char byte = 0;
+            bool ok = false;
+            switch (action) {
+            case 0: {
+                const int fd = open(existing.constData(), O_RDONLY);
+                ok = fd >= 0 && read(fd, &byte, 1) == 1;
+                break;
+            }
+            case 1:
+                std::thread([&] { ok = true; }).join();
+                break;
+            case 2:
+                ok = refused(open(created.constData(), O_RDONLY | O_CREAT, 0600), EACCES);
+                break;
+            case 3:
+                ok = refused(open(existing.constData(), O_WRONLY), EACCES);
+                break;
+            case 4:
+                ok = refused(int(::write(open(existing.constData(), O_RDONLY), &byte, 1)), EBADF);
+                break;
+            case 5:
+                ok = refused(socket(AF_UNIX, SOCK_STREAM, 0), EACCES);
+                break;
+            case 6:
+                ok = refused(execl("/bin/true", "true", nullptr), EACCES);
+                break;
+            case 7:
+                kill(getppid(), 0);
+                break;
+            }
+            _exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QFETCH(int, ended);
+        if (ended)
+            QCOMPARE(WIFSIGNALED(status) ? WTERMSIG(status) : -1, ended);
+        else
+            QCOMPARE(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+        QVERIFY(!QFile::exists(QFile::decodeName(created)));
+    }
+#endif
 };
 
 QTEST_MAIN(TestPictureLoader)
