@@ -20,7 +20,17 @@ import sys
 import tempfile
 from collections import Counter, defaultdict
 
-REQUEST_MAGIC, ANSWER_MAGIC, VERSION = 0x51505252, 0x41505252, 1
+REQUEST_MAGIC, ANSWER_MAGIC = 0x51505252, 0x41505252
+
+
+def protocol_version():
+    """The version the worker built from this tree speaks (pictures/worker_protocol.h)."""
+    header = os.path.join(os.path.dirname(__file__), "..", "pictures", "worker_protocol.h")
+    with open(header, encoding="utf-8") as text:
+        return int(re.search(r"kVersion = (\d+);", text.read()).group(1))
+
+
+VERSION = protocol_version()
 ANSWER_HEAD = 48
 DEADLINE_S = 4
 
@@ -56,6 +66,8 @@ class Worker:
         self.ticket += 1
         name = os.fsencode(path)
         head = struct.pack("<4Id", REQUEST_MAGIC, VERSION, self.ticket, len(name), 1.0)
+        if VERSION >= 2:
+            head += struct.pack("<2I", 0, 0)  # the whole picture, however large
         timer = signal.setitimer(signal.ITIMER_REAL, DEADLINE_S)
         try:
             self.process.stdin.write(head + name)

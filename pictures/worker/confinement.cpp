@@ -65,7 +65,8 @@ bool makeFileSystemReadOnly()
 // pictures of every kind it reads (scripts/worker_calls.py --strace --only-worker): reading the
 // request and the file, memory, the threads Qt's image code starts, clocks and signals, the
 // fonts a metafile's text needs (their files, folders and caches), the plug-ins of Qt's image
-// readers loaded on first use, and the limit on processor time each picture sets.
+// readers loaded on first use, and the processor time each picture may take (a limit and a
+// timer).
 constexpr auto kAllowed = std::to_array<int>(
     {// Files, read only: opening is checked below.
      SCMP_SYS(read), SCMP_SYS(pread64), SCMP_SYS(readv), SCMP_SYS(lseek), SCMP_SYS(close),
@@ -86,7 +87,9 @@ constexpr auto kAllowed = std::to_array<int>(
      SCMP_SYS(nanosleep), SCMP_SYS(gettimeofday), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask),
      SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack), SCMP_SYS(restart_syscall), SCMP_SYS(sysinfo),
      SCMP_SYS(uname), SCMP_SYS(getrandom), SCMP_SYS(getuid), SCMP_SYS(geteuid), SCMP_SYS(getgid),
-     SCMP_SYS(getegid), SCMP_SYS(getrusage), SCMP_SYS(getrlimit)});
+     SCMP_SYS(getegid), SCMP_SYS(getrusage), SCMP_SYS(getrlimit),
+     // The processor-time clock of a picture's give-up.
+     SCMP_SYS(setitimer), SCMP_SYS(getitimer)});
 
 // Calls ordinary code may make and copes with being refused, as any program without the right
 // is refused them: creating, changing or removing files, connecting anywhere, starting programs.
