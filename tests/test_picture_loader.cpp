@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #ifdef Q_OS_UNIX
@@ -341,6 +342,37 @@ private Q_SLOTS:
     }
 
 #ifdef Q_OS_LINUX
+    // A worker's complaints (a decoder's about a broken file) are no message for the user, and a
+    // worker that does not end at the end of its input is killed when it has been idle.
+    void idleWorkerQuietAndKilled()
+    {
+        const QString fake = fakeWorker(":");
+        const QString pidFile = m_dir.filePath("pid");
+        const QString stubborn = write("stubborn", "#!/bin/sh\necho $$ >\"" + pidFile.toUtf8() +
+                                                       "\"\necho 'Corrupt JPEG data' >&2\n\"" +
+                                                       fake.toUtf8() + "\"\nexec sleep 60\n");
+        QFile::setPermissions(stubborn, QFile::ReadOwner | QFile::ExeOwner);
+        write("worker.1", answer(1, filled(Qt::red)));
+        QTemporaryFile errors;
+        QVERIFY(errors.open());
+        const int terminal = dup(STDERR_FILENO);
+        dup2(errors.handle(), STDERR_FILENO);
+        pictures::PictureRequests requests(stubborn);
+        std::optional<Picture> got;
+        requests.request(m_dir.filePath("any.bmp"), 1, [&](auto picture) { got = picture; });
+        requests.waitForAnswer();
+        dup2(terminal, STDERR_FILENO);
+        close(terminal);
+        QVERIFY(got);
+        QCOMPARE(errors.readAll(), QByteArray());
+        QFile pid(pidFile);
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        const QString process = QStringLiteral("/proc/%1").arg(pid.readAll().trimmed());
+        QVERIFY(QFile::exists(process));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(process),
+                                 pictures::kWorkerIdleMs + pictures::kWorkerEndGraceMs + 3000);
+    }
+
     // Once confined, the worker reads files and starts threads, but refused what it must not do
     // fails as it would for a program without the right, and a call nothing in it makes ends it.
     void confinedWorkerOnlyDecodes_data()
