@@ -41,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     reader.setDecideFormatFromContent(true);
     // Small ones: a large picture's cost is the deadline's to bound, not the fuzzer's.
     constexpr qint64 kMaxPixels = 512 * 512;
-    const QSize size = reader.size();
+    const QSize pictureSize = reader.size();
     if (QByteArrayList{"gif", "jpeg", "png", "ico"}.contains(reader.format()) &&
-        qint64(size.width()) * size.height() <= kMaxPixels)
+        qint64(pictureSize.width()) * pictureSize.height() <= kMaxPixels)
         (void)reader.read();
     return 0;
 }
