@@ -3,6 +3,10 @@
 #include <QtGlobal>
 
 #if defined(Q_OS_LINUX)
+#include <QLibrary>
+#endif
+
+#if defined(Q_OS_LINUX)
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -116,24 +120,50 @@ constexpr scmp_arg_cmp argument(unsigned int index, scmp_compare compare, scmp_d
     return {index, compare, value, second};
 }
 
-struct FilterDeleter
+// libseccomp, loaded by the worker alone: the program does not pay for it at every start.
+struct Seccomp
 {
-    void operator()(scmp_filter_ctx filter) const { seccomp_release(filter); }
+    decltype(&seccomp_init) init = nullptr;
+    decltype(&seccomp_rule_add_array) addRule = nullptr;
+    decltype(&seccomp_load) load = nullptr;
+    decltype(&seccomp_release) release = nullptr;
 };
+
+std::optional<Seccomp> loadSeccomp()
+{
+    constexpr int kVersion = 2;
+    QLibrary library(QStringLiteral("seccomp"), kVersion);
+    if (!library.load())
+        return std::nullopt;
+    const auto resolve = [&]<typename Function>(Function &function, const char *name) {
+        function = reinterpret_cast<Function>(library.resolve(name));
+        return function != nullptr;
+    };
+    Seccomp seccomp;
+    if (!resolve(seccomp.init, "seccomp_init") ||
+        !resolve(seccomp.addRule, "seccomp_rule_add_array") ||
+        !resolve(seccomp.load, "seccomp_load") || !resolve(seccomp.release, "seccomp_release"))
+        return std::nullopt;
+    return seccomp; // the library stays loaded: QLibrary does not unload it on destruction
+}
 
 bool installFilter()
 {
+    const std::optional<Seccomp> seccomp = loadSeccomp();
+    if (!seccomp)
+        return false;
     // A call nobody expected is the decoder gone astray (a hostile file's code, most likely):
     // the worker ends, and the program answers that picture "cannot load".
-    const std::unique_ptr<void, FilterDeleter> owner(seccomp_init(SCMP_ACT_KILL_PROCESS));
-    scmp_filter_ctx filter = owner.get();
+    scmp_filter_ctx filter = seccomp->init(SCMP_ACT_KILL_PROCESS);
     if (!filter)
         return false;
+    const std::unique_ptr<void, decltype(seccomp->release)> owner(filter, seccomp->release);
     bool ok = true;
     // Calls this architecture does not have (SCMP_SYS gives them negative numbers) need no rule.
     const auto rule = [&](uint32_t action, int call, auto... conditions) {
-        ok = ok && (call < 0 || seccomp_rule_add(filter, action, call, sizeof...(conditions),
-                                                 conditions...) == 0);
+        const std::array<scmp_arg_cmp, sizeof...(conditions)> all{conditions...};
+        ok = ok && (call < 0 ||
+                    seccomp->addRule(filter, action, call, unsigned(all.size()), all.data()) == 0);
     };
     for (const int call : kAllowed)
         rule(SCMP_ACT_ALLOW, call);
@@ -178,7 +208,7 @@ bool installFilter()
     rule(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), argument(0, SCMP_CMP_EQ, scmp_datum_t(getpid())));
     rule(SCMP_ACT_ALLOW, SCMP_SYS(ioctl), argument(1, SCMP_CMP_EQ, TCGETS));
     rule(SCMP_ACT_ALLOW, SCMP_SYS(ioctl), argument(1, SCMP_CMP_EQ, FIONREAD));
-    return ok && seccomp_load(filter) == 0;
+    return ok && seccomp->load(filter) == 0;
 }
 
 } // namespace
