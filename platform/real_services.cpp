@@ -135,7 +135,7 @@ private:
 // The picture worker executable where there is one, then the program itself: the worker comes
 // first because it is the smaller process (no widgets, no sound), the quicker to start and to
 // hold, with less code where the bytes of a hostile picture are read.
-std::shared_ptr<HelperStarter> startersOfPictureWorkers(const QString &executablePath)
+std::shared_ptr<HelperStarter> pictureWorkerStarter(const QString &executablePath)
 {
     QList<HelperCommand> commands;
     std::shared_ptr<QFile> held;
@@ -174,7 +174,7 @@ Services Services::real(const QString &executablePath)
     services.maker = std::make_unique<VLM3ResLibrary>(QFileInfo(executablePath).absolutePath());
     services.windows = std::make_unique<QtWindowSystem>();
     services.executablePath = executablePath;
-    services.pictureWorkers = startersOfPictureWorkers(executablePath);
+    services.pictureWorkers = pictureWorkerStarter(executablePath);
     return services;
 }
 
