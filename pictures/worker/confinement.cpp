@@ -4,15 +4,13 @@
 
 #if defined(Q_OS_LINUX)
 #include <QLibrary>
-#endif
-
-#if defined(Q_OS_LINUX)
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <linux/landlock.h>
 #include <memory>
+#include <optional>
 #include <sched.h>
 #include <seccomp.h>
 #include <sys/ioctl.h>
