@@ -165,7 +165,7 @@ void Form1::createSign()
     ImgDesiMaku->setTwips({0, 0, 780, 480});
     connect(ImgDesiMaku, &TwipControl::clicked, this, [this] { ImgDesiMaku_Click(); });
 
-    m_sign = std::make_unique<DestinationSign>(File1, *ImgDesiMaku, m_services.pictureWorker);
+    m_sign = std::make_unique<DestinationSign>(File1, *ImgDesiMaku, m_services.pictureWorkers);
 }
 
 void Form1::createSignboard()
@@ -196,7 +196,7 @@ void Form1::createMenu()
 
     m_signboard = std::make_unique<Signboard>(
         *this, *PicKanban, shpK_Waku, Signboard::Menu{MnuTempMenu1, MnuViewKanban, MnuViewWaku},
-        *m_services.dialogs, m_services.pictureWorker);
+        *m_services.dialogs, m_services.pictureWorkers);
     Signboard &board = *m_signboard;
     // The actions toggle their own check mark before they report; the commands set it themselves.
     const auto command = [this](QAction *action, void (Signboard::*routine)()) {

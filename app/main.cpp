@@ -1,16 +1,22 @@
 #include "app/form1.h"
+#include "pictures/worker/worker_main.h"
 #include "platform/display_platform.h"
 #include "platform/end_requests.h"
 #include "platform/file_names.h"
+#include "platform/install_layout.h"
 #include "platform/qt_language.h"
 #include "platform/save_at_exit.h"
 #include "platform/services.h"
 
 #include <QApplication>
 #include <QSessionManager>
+#include <cstring>
 
 int main(int argc, char *argv[])
 {
+    // Started as its own picture worker: no window, no settings, nothing but pictures.
+    if (argc == 2 && std::strcmp(argv[1], platform::kPictureWorkerArgument) == 0)
+        return pictures::worker::workerMain(argc, argv);
     platform::chooseQtPlatform();
     // The program takes no options: Qt sees only the program's name, so that none of its own
     // (-platform, -qwindowtitle, -qwindowgeometry...) changes the windows.

@@ -25,7 +25,13 @@ struct PictureRequests::Worker
     Answer answer;
 };
 
-PictureRequests::PictureRequests(QString worker) : m_worker(std::move(worker))
+PictureRequests::PictureRequests(const QString &worker)
+    : PictureRequests(
+          std::make_shared<platform::HelperStarter>(QList<platform::HelperCommand>{{worker, {}}}))
+{}
+
+PictureRequests::PictureRequests(std::shared_ptr<platform::HelperStarter> workers)
+    : m_workers(std::move(workers))
 {
     m_idleTimer.setSingleShot(true);
     m_idleTimer.setInterval(kWorkerIdleMs);
@@ -58,14 +64,12 @@ PictureRequests::~PictureRequests()
 
 std::unique_ptr<PictureRequests::Worker> PictureRequests::startWorker()
 {
-    if (m_worker.isEmpty())
-        return nullptr;
     auto worker = std::make_unique<Worker>();
-    worker->process = std::make_unique<QProcess>();
+    worker->process = m_workers ? m_workers->start() : nullptr;
+    if (!worker->process)
+        return nullptr;
     QProcess &process = *worker->process;
     Worker *raw = worker.get();
-    process.setProgram(m_worker);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     connect(&process, &QProcess::readyReadStandardOutput, this, [this, raw] { output(raw); });
     connect(&process, &QProcess::finished, this, [this, raw] { ended(raw); });
     connect(&process, &QProcess::errorOccurred, this, [this, raw](QProcess::ProcessError error) {
@@ -75,11 +79,6 @@ std::unique_ptr<PictureRequests::Worker> PictureRequests::startWorker()
     worker->deadline.setSingleShot(true);
     connect(&worker->deadline, &QTimer::timeout, this,
             [this, raw] { finish(raw, std::nullopt, false); });
-    process.start(QIODevice::ReadWrite);
-    if (process.state() == QProcess::NotRunning) {
-        retire(std::move(worker), true);
-        return nullptr;
-    }
     return worker;
 }
 
@@ -205,13 +204,18 @@ void PictureRequests::retire(std::unique_ptr<Worker> worker, bool kill)
     if (!worker)
         return;
     worker->deadline.stop();
+    worker->deadline.disconnect(this);
     QProcess &process = *worker->process;
     process.disconnect(this);
     if (process.state() != QProcess::NotRunning) {
-        if (kill)
+        if (kill) {
             process.kill();
-        else
-            process.closeWriteChannel(); // the worker ends at the end of its input
+        } else {
+            // The worker ends at the end of its input; one that does not is killed.
+            process.closeWriteChannel();
+            connect(&worker->deadline, &QTimer::timeout, &process, &QProcess::kill);
+            worker->deadline.start(kWorkerEndGraceMs);
+        }
         const auto gone = [this] {
             QMetaObject::invokeMethod(this, &PictureRequests::sweep, Qt::QueuedConnection);
         };

@@ -2,6 +2,7 @@
 
 #include "pictures/picture.h"
 #include "pictures/worker_protocol.h"
+#include "platform/helper_process.h"
 
 #include <QObject>
 #include <QTimer>
@@ -16,6 +17,8 @@ namespace pictures {
 
 // A worker left without a picture to load ends after this long.
 inline constexpr int kWorkerIdleMs = 10000;
+// A worker told to end (its input closed) is killed when it has not ended after this long.
+inline constexpr int kWorkerEndGraceMs = 1000;
 // At most this many pictures load at once; a request beyond it ends the oldest.
 inline constexpr int kMaxBusyWorkers = 3;
 
@@ -35,8 +38,11 @@ class PictureRequests : public QObject
 public:
     using Answer = std::function<void(std::optional<Picture>)>;
 
-    // `worker`: the picture worker executable; without one no picture can be loaded.
-    explicit PictureRequests(QString worker);
+    // `workers`: how picture workers are started, shared by the requests of every control so
+    // that a worker that cannot be started is tried once; without one no picture can be loaded.
+    explicit PictureRequests(std::shared_ptr<platform::HelperStarter> workers);
+    // `worker`: the picture worker executable.
+    explicit PictureRequests(const QString &worker);
     ~PictureRequests() override;
 
     // Asks for the picture at `path`; `answer` gets it once it has loaded, unless a later
@@ -64,12 +70,13 @@ private:
     void finish(Worker *worker, std::optional<Picture> picture, bool keepWorker);
     std::unique_ptr<Worker> take(Worker *worker);
     void park(std::unique_ptr<Worker> worker);
-    // Ends a worker: at once, or by closing its input when it is idle.
+    // Ends a worker: at once, or by closing its input when it is idle (and killing it when it
+    // does not end by itself).
     void retire(std::unique_ptr<Worker> worker, bool kill);
     void sweep();
     void dropBusy();
 
-    QString m_worker;
+    std::shared_ptr<platform::HelperStarter> m_workers;
     quint32 m_lastTicket = 0;
     std::vector<std::unique_ptr<Worker>> m_busy; // in the order of their requests
     std::unique_ptr<Worker> m_idle;

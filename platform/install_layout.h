@@ -19,6 +19,10 @@ QString privateLibraryFolder(const QString &executableFolder);
 // private library folder. Never the working folder.
 QStringList makerLibraryFolders(const QString &executableFolder);
 
+// The argument that makes the program its own picture worker, so that a program copied alone
+// shows its pictures all the same.
+inline constexpr char kPictureWorkerArgument[] = "--picture-worker";
+
 // The picture worker executable that belongs to an executable in this folder: beside it, then
 // in the private library folder, as the maker's library; empty when there is none.
 QString findPictureWorker(const QString &executableFolder);

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/helper_process.h"
+
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <memory>
 
@@ -81,11 +82,9 @@ struct Services
     std::unique_ptr<WindowSystem> windows;
     // The running executable; its folder and name decide the caption and the settings file.
     QString executablePath;
-    // The picture worker executable the windows load their pictures with; and, when its path is
-    // no UTF-8 (a folder named in Latin-1 or Shift_JIS) and so cannot be handed to Qt as text,
-    // the file held open that the path then names instead.
-    QString pictureWorker;
-    std::shared_ptr<QFile> pictureWorkerFile;
+    // Starts the picture workers the windows load their pictures with: the picture worker
+    // executable where it is installed or beside the program, else the program itself.
+    std::shared_ptr<HelperStarter> pictureWorkers;
 
     // The real implementations for this platform.
     static Services real(const QString &executablePath);

@@ -3,7 +3,7 @@
 # Usage: packages.sh run|test|bench|corpus
 set -eu
 
-run_packages="cmake g++ ninja-build qt6-base-dev libasound2-dev fonts-ipafont-gothic qt6-translations-l10n fonts-wine
+run_packages="cmake g++ ninja-build qt6-base-dev libasound2-dev libseccomp-dev fonts-ipafont-gothic qt6-translations-l10n fonts-wine
     fonts-liberation2 fonts-crosextra-carlito fonts-crosextra-caladea"
 test_packages="$run_packages python3 xvfb xauth openbox xdotool x11-utils imagemagick clang libclang-rt-14-dev alsa-utils desktop-file-utils appstream dpkg-dev g++-mingw-w64-x86-64 qt6-wayland lintian"
 

@@ -8,8 +8,9 @@
 #include <QLabel>
 #include <limits>
 
-DestinationSign::DestinationSign(FileList &list, ImageControl &sign, const QString &pictureWorker)
-    : m_list(list), m_sign(sign), m_pictures(pictureWorker)
+DestinationSign::DestinationSign(FileList &list, ImageControl &sign,
+                                 std::shared_ptr<platform::HelperStarter> pictureWorkers)
+    : m_list(list), m_sign(sign), m_pictures(std::move(pictureWorkers))
 {}
 
 void DestinationSign::applySeparator()

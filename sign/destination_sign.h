@@ -14,7 +14,8 @@ class QLabel;
 class DestinationSign
 {
 public:
-    DestinationSign(FileList &list, ImageControl &sign, const QString &pictureWorker);
+    DestinationSign(FileList &list, ImageControl &sign,
+                    std::shared_ptr<platform::HelperStarter> pictureWorkers);
 
     // The keypad: 0-9 append a digit (six at most), 10 "C" clears, 11 "設定" shows the sign at
     // the position the display holds.

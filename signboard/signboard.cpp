@@ -27,9 +27,10 @@ constexpr int kPostWidth = 75;
 } // namespace
 
 Signboard::Signboard(QWidget &surface, PictureBox &board, std::array<ShapeRect, 3> &frame,
-                     Menu menu, platform::Dialogs &dialogs, const QString &pictureWorker)
+                     Menu menu, platform::Dialogs &dialogs,
+                     std::shared_ptr<platform::HelperStarter> pictureWorkers)
     : m_surface(surface), m_board(board), m_frame(frame), m_menu(menu), m_dialogs(dialogs),
-      m_pictures(pictureWorker)
+      m_pictures(std::move(pictureWorkers))
 {}
 
 void Signboard::PicKanban_DblClick()

@@ -30,7 +30,7 @@ public:
     };
 
     Signboard(QWidget &surface, PictureBox &board, std::array<ShapeRect, 3> &frame, Menu menu,
-              platform::Dialogs &dialogs, const QString &pictureWorker);
+              platform::Dialogs &dialogs, std::shared_ptr<platform::HelperStarter> pictureWorkers);
 
     // The re-fit: the frame placed snugly around the board again (also the double-click).
     void PicKanban_DblClick();

@@ -1,6 +1,7 @@
 #include "metafile/costly.h"
 #include "pictures/picture_loader.h"
 #include "pictures/picture_requests.h"
+#include "pictures/worker/confinement.h"
 #include "pictures/worker_protocol.h"
 
 #include <QBuffer>
@@ -10,10 +11,20 @@
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
 #endif
 
 using pictures::loadPicture;
@@ -66,6 +77,14 @@ class TestPictureLoader : public QObject
         for (const QString &old : QDir(m_dir.path()).entryList({"worker.*"}))
             QFile::remove(m_dir.filePath(old));
         return worker;
+    }
+
+    // An executable shell script of these commands.
+    QString script(const QString &name, const QString &commands)
+    {
+        const QString path = write(name, "#!/bin/sh\n" + commands.toUtf8() + "\n");
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+        return path;
     }
 
     static QByteArray answer(quint32 ticket, std::optional<Picture> picture)
@@ -290,6 +309,105 @@ private Q_SLOTS:
         loader.reset();
         QVERIFY(clock.elapsed() < 1000);
     }
+
+    // A worker that cannot be started is tried once and leaves nothing open behind it: the next
+    // way to start one takes its place. A worker's complaints are no message for the user.
+    void unstartableWorkerFallsBack_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("not executable") << "plain";
+        QTest::newRow("removed while the program runs") << "removed";
+    }
+    void unstartableWorkerFallsBack()
+    {
+        QFETCH(QString, first);
+        const QString good =
+            script("noisy", "echo 'Corrupt JPEG data' >&2; exec " + fakeWorker(":"));
+        const QString bad = m_dir.filePath(first);
+        QFile::remove(bad);
+        if (first != "missing")
+            QFile::copy(good, bad);
+        if (first == "plain")
+            QFile::setPermissions(bad, QFile::ReadOwner | QFile::WriteOwner);
+        write("worker.1", answer(1, filled(Qt::red)));
+        const auto workers = std::make_shared<platform::HelperStarter>(
+            QList<platform::HelperCommand>{{bad, {}}, {good, {}}});
+        const auto openFiles = [] { return QDir("/proc/self/fd").count(); };
+        QTemporaryFile errors;
+        QVERIFY(errors.open());
+        const auto before = openFiles();
+        const int terminal = dup(STDERR_FILENO);
+        dup2(errors.handle(), STDERR_FILENO);
+        // The requests of one control after another, each starting a worker of its own.
+        for (int i = 1; i <= 20; ++i) {
+            if (i == 3 && first == "removed")
+                QFile::remove(bad);
+            pictures::PictureRequests requests(workers);
+            std::optional<Picture> got;
+            requests.request(m_dir.filePath("any.bmp"), 1, [&](auto picture) { got = picture; });
+            requests.waitForAnswer();
+            QVERIFY2(got, qPrintable(QStringLiteral("picture %1").arg(i)));
+        }
+        dup2(terminal, STDERR_FILENO);
+        close(terminal);
+        QCOMPARE(errors.readAll(), QByteArray());
+        QCOMPARE(workers->commands().size(), 1);
+        QTRY_COMPARE(openFiles(), before);
+    }
+
+#ifdef Q_OS_LINUX
+    // A worker that does not end at the end of its input is killed once it has been idle.
+    void idleWorkerKilled()
+    {
+        const QString pid = m_dir.filePath("pid");
+        write("worker.1", answer(1, filled(Qt::red)));
+        pictures::PictureRequests requests(
+            script("stubborn", "echo $$ >" + pid + "; " + fakeWorker(":") + "; exec sleep 60"));
+        requests.request(m_dir.filePath("any.bmp"), 1, [](auto) {});
+        requests.waitForAnswer();
+        QFile file(pid);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString process = "/proc/" + file.readAll().trimmed();
+        QVERIFY(QFile::exists(process));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(process),
+                                 pictures::kWorkerIdleMs + pictures::kWorkerEndGraceMs + 3000);
+    }
+
+    // Confined, the worker reads files and starts threads; what it must not do fails as it would
+    // for a program without the right, and a call nothing in it makes (a signal to the program)
+    // ends it.
+    void confinedWorkerOnlyDecodes()
+    {
+        const QByteArray existing = QFile::encodeName(write("existing", "bytes"));
+        const QByteArray created = QFile::encodeName(m_dir.filePath("created"));
+        const pid_t child = fork();
+        if (child == 0) {
+            if (!pictures::worker::confine())
+                _exit(1);
+            const auto refused = [](long result, int error) {
+                return result == -1 && errno == error;
+            };
+            char byte = 0;
+            bool threaded = false;
+            std::thread([&] { threaded = true; }).join();
+            const int fd = open(existing.constData(), O_RDONLY);
+            if (!threaded || read(fd, &byte, 1) != 1 ||
+                !refused(open(created.constData(), O_RDONLY | O_CREAT, 0600), EACCES) ||
+                !refused(open(existing.constData(), O_WRONLY), EACCES) ||
+                !refused(::write(fd, &byte, 1), EBADF) ||
+                !refused(socket(AF_UNIX, SOCK_STREAM, 0), EACCES) ||
+                !refused(execl("/bin/true", "true", nullptr), EACCES))
+                _exit(2);
+            kill(getppid(), 0);
+            _exit(3);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QCOMPARE(WIFSIGNALED(status) ? WTERMSIG(status) : -WEXITSTATUS(status), SIGSYS);
+        QVERIFY(!QFile::exists(QFile::decodeName(created)));
+    }
+#endif
 };
 
 QTEST_MAIN(TestPictureLoader)

@@ -1,9 +1,12 @@
-// libFuzzer entry: any bytes go to the player and its BMP reader, which must fail cleanly or draw.
+// libFuzzer entry: any bytes go to the player and its BMP reader, which must fail cleanly or draw,
+// under the picture worker's confinement: a system call its filter does not allow ends the run.
 #include "metafile/metafile.h"
+#include "pictures/worker/confinement.h"
 
 #include <QGuiApplication>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
@@ -21,6 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The program's own limits: the work budget, and a deadline well inside the one-second
     // limit on a unit (the sanitizers slow the drawing down several times).
     constexpr int kDeadlineMs = 500;
+    // Once libFuzzer has set itself up (its threads, timers and files), as the worker once Qt has.
+    static const bool confined = pictures::worker::confine();
+    if (!confined)
+        std::abort();
     const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     metafile::render(bytes, 1.0, {QDeadlineTimer(kDeadlineMs)});
     metafile::decodeBmp(bytes, {QDeadlineTimer(kDeadlineMs)}); // BMP files use its decoder

@@ -26,7 +26,8 @@ FakeServices::FakeServices(const QString &executablePath)
       windows(install<FakeWindowSystem>(services.windows))
 {
     services.executablePath = executablePath;
-    services.pictureWorker = QStringLiteral(RORUMO_TEST_PICTURE_WORKER);
+    services.pictureWorkers = std::make_shared<platform::HelperStarter>(
+        QList<platform::HelperCommand>{{QStringLiteral(RORUMO_TEST_PICTURE_WORKER), {}}});
 }
 
 static QString clearedGlobals(const QString &executable)

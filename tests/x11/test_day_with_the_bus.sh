@@ -457,7 +457,35 @@ saved() { cut -d, -f1-4,14-15 "$APP_INI"; }
 note "the logout (SIGTERM, the version window open) saved the new places and the speeds 10005 and 5997"
 
 # ---------------------------------------------------------------------------------------------
-step "10. abrupt ends of a copy in a folder named in Latin-1"
+step "10. a copy alone in its folder, killed; a picture worker beside it that cannot run"
+# Copied alone, the program is its own picture worker; killed, it takes its workers along.
+LONE="$X11_WORK/lone"
+mkdir "$LONE"
+cp "$APP" "$APP_INI" "$LONE/"
+APP="$LONE/bus" APP_INI="$LONE/bus.ini"
+start_app
+expect_sign "a copy alone" "$RED"
+workers=$(cat /proc/"$APP_PID"/task/*/children)
+[ -n "$workers" ] || fail "no picture worker under the program"
+kill -s KILL "$APP_PID"
+wait "$APP_PID" 2>/dev/null || true
+APP_PID=
+workers_gone() { for w in $workers; do [ -d "/proc/$w" ] && return 1; done; return 0; }
+wait_until 5 workers_gone || fail "picture workers $workers outlived the killed program"
+note "a copy alone showed its sign; killed, its picture worker ended with it"
+# A worker file beside it that cannot run: the program is its own worker all the same.
+printf '#!/bin/sh\n' >"$LONE/rorumo-picture-worker"
+start_app
+expect_sign "the worker beside it not executable" "$RED"
+xdotool windowactivate --sync "$BUS"
+click_in "$BUS" $sign_x $sign_y
+xdotool key Down
+expect_sign "and Down" "$GREEN"
+close_app
+[ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS"
+
+# ---------------------------------------------------------------------------------------------
+step "11. abrupt ends of a copy in a folder named in Latin-1"
 # The next start: in a Wayland session whose compositor is gone (the program picks X itself,
 # before Qt starts), from a copy in café, with Qt's own options, which change nothing (not on
 # the offscreen platform, not titled or placed by Qt).
