@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
@@ -29,6 +30,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
 #include <QWindow>
 
 namespace {
@@ -93,7 +95,8 @@ Form1::~Form1() = default;
 void Form1::waitForPictures()
 {
     m_sign->pictures().waitForAnswer();
-    m_signboard->pictures().waitForAnswer();
+    if (!m_unloaded) // ended meanwhile
+        m_signboard->pictures().waitForAnswer();
 }
 
 frmSet &Form1::panel()
@@ -226,15 +229,21 @@ void Form1::Form_Load()
     Picture1->setFocus();
 }
 
-void Form1::startOnScreen()
+bool Form1::startOnScreen()
 {
     m_panelWaitsForBus = true;
     Form_Load();
+    // The stored signboard and the first sign are part of the bus as it first shows, as far as
+    // they load in their deadline. An end asked for meanwhile ends the program here.
+    waitForPictures();
+    if (m_unloaded)
+        return false;
     // The window exists before it is shown, so that its first exposure is not missed.
     create();
     windowHandle()->installEventFilter(this);
     show();
     activateWindow();
+    return true;
 }
 
 void Form1::setStepPacer(std::unique_ptr<StepPacer> pacer)
@@ -367,6 +376,17 @@ void Form1::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // The user chose a signboard and nothing has failed: the end waits for it, so that the
+    // settings keep it once it has loaded.
+    if (m_signboard->choiceLoading()) {
+        QEventLoop wait;
+        m_choiceWait = &wait;
+        connect(&m_signboard->pictures(), &pictures::PictureRequests::answered, &wait,
+                &QEventLoop::quit);
+        QTimer::singleShot(pictures::kPictureDeadlineMs, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        m_choiceWait = nullptr;
+    }
     SaveIni();
     Q_EMIT programEnded();
 }
@@ -462,5 +482,9 @@ void Form1::mousePressEvent(QMouseEvent *event)
 void Form1::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    // Closed again while the end waits for the chosen signboard: the end comes at once, without
+    // it. (The system's end requests have their own rule for a second one.)
+    if (m_choiceWait)
+        m_choiceWait->quit();
     Form_Unload();
 }

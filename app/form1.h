@@ -17,6 +17,7 @@
 class ImageControl;
 class PictureBox;
 class QAction;
+class QEventLoop;
 class QMenu;
 class StepPacer;
 class frmBrowseDir;
@@ -37,7 +38,8 @@ public:
     // The program's own start: the start-up sequence, then the window shown and activated. The
     // panel comes onto the screen right after the bus has been drawn, so the bus, the face of
     // the program, is there first and the panel can be placed by the bus's real frame.
-    void startOnScreen();
+    // False when the program was asked to end before the window could show.
+    bool startOnScreen();
 
     // Routines for the other windows.
     void Check1_Click() override;
@@ -151,4 +153,5 @@ private:
     bool m_panelAtDefaultPlace = false; // below the window, before its frame is known
     bool m_panelWaitsForBus = false;    // to be shown once the window is on the screen
     bool m_unloaded = false;
+    QEventLoop *m_choiceWait = nullptr; // while the end waits for the chosen signboard
 };

@@ -54,6 +54,7 @@ int main(int argc, char *argv[])
                          if (line != saveAtExit.bytes())
                              saveAtExit.keep(bus.settingsFileToWrite(), line);
                      });
-    bus.startOnScreen();
+    if (!bus.startOnScreen())
+        return 0;
     return application.exec();
 }
