@@ -65,6 +65,40 @@ int windowsKeyCode(int qtKey)
 }
 } // namespace
 
+namespace {
+// While the end waits for a picture: the user's input (mouse, keys, wheel, touch) reaches no
+// window, and a second close of the bus window ends the wait. (Qt would not tell the window of a
+// close while it is closing, and counts the close as user input.)
+class EndWait : public QObject
+{
+public:
+    explicit EndWait(QWindow *bus) : m_bus(bus)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    void exec(int milliseconds)
+    {
+        QTimer::singleShot(milliseconds, &m_loop, &QEventLoop::quit);
+        m_loop.exec();
+    }
+    void quit() { m_loop.quit(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_bus && event->type() == QEvent::Close) {
+            m_loop.quit();
+            return true;
+        }
+        return event->isInputEvent();
+    }
+
+private:
+    QWindow *m_bus;
+    QEventLoop m_loop;
+};
+} // namespace
+
 Form1::Form1(platform::Services &services)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -379,13 +413,10 @@ void Form1::Form_Unload()
     // The user chose a signboard and nothing has failed: the end waits for it, so that the
     // settings keep it once it has loaded.
     if (m_signboard->choiceLoading()) {
-        QEventLoop wait;
-        m_choiceWait = &wait;
+        EndWait wait(windowHandle());
         connect(&m_signboard->pictures(), &pictures::PictureRequests::answered, &wait,
-                &QEventLoop::quit);
-        QTimer::singleShot(pictures::kPictureDeadlineMs, &wait, &QEventLoop::quit);
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
-        m_choiceWait = nullptr;
+                &EndWait::quit);
+        wait.exec(pictures::kPictureDeadlineMs);
     }
     SaveIni();
     Q_EMIT programEnded();
@@ -482,9 +513,5 @@ void Form1::mousePressEvent(QMouseEvent *event)
 void Form1::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    // Closed again while the end waits for the chosen signboard: the end comes at once, without
-    // it. (The system's end requests have their own rule for a second one.)
-    if (m_choiceWait)
-        m_choiceWait->quit();
     Form_Unload();
 }

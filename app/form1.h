@@ -17,7 +17,6 @@
 class ImageControl;
 class PictureBox;
 class QAction;
-class QEventLoop;
 class QMenu;
 class StepPacer;
 class frmBrowseDir;
@@ -153,5 +152,4 @@ private:
     bool m_panelAtDefaultPlace = false; // below the window, before its frame is known
     bool m_panelWaitsForBus = false;    // to be shown once the window is on the screen
     bool m_unloaded = false;
-    QEventLoop *m_choiceWait = nullptr; // while the end waits for the chosen signboard
 };
