@@ -26,10 +26,8 @@ constexpr qint64 kMaxJpegScanPixels = qint64(1) << 30;
 bool looksComplete(const QByteArray &format, const QByteArray &bytes)
 {
     if (format == "jpeg" || format == "jpg") {
-        // The end-of-image marker must follow the last scan (a thumbnail's marker comes before).
-        const qsizetype lastScan = bytes.lastIndexOf("\xff\xda");
-        return lastScan >= 0 && bytes.indexOf("\xff\xd9", lastScan) > lastScan &&
-               bytes::jpegScanPixels(bytes) <= kMaxJpegScanPixels;
+        bool ended = false;
+        return bytes::jpegScanPixels(bytes, &ended) <= kMaxJpegScanPixels && ended;
     }
     return true;
 }
