@@ -170,7 +170,6 @@ private Q_SLOTS:
         using Row = std::tuple<QByteArray, qreal, QSize, QSize, QSize>; // ratio, box, natural, kept
         for (const auto &[bytes, ratio, visible, natural, kept] : std::initializer_list<Row>{
                  {patterned(37, 21, "JPEG"), 1.0, box, {37, 21}, box},
-                 {patterned(37, 21, "BMP"), 1.0, box, {37, 21}, box},
                  {patterned(6, 5, "PNG"), 2.0, box, {6, 5}, {6, 5}},
                  {testing::EmfBuilder({40, 30}).finish(), 1.5, box, {40, 30}, {15, 11}},
                  {huge, 1.0, {52, 33}, photo.size(), {52, 33}},
