@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
@@ -28,6 +29,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
 #include <QWindow>
 #include <utility>
 
@@ -61,6 +63,40 @@ int windowsKeyCode(int qtKey)
         return kNoKeyCode;
     }
 }
+} // namespace
+
+namespace {
+// While the end waits for a picture: the user's input (mouse, keys, wheel, touch) reaches no
+// window, and a second close of the bus window ends the wait. (Qt would not tell the window of a
+// close while it is closing, and counts the close as user input.)
+class EndWait : public QObject
+{
+public:
+    explicit EndWait(QWindow *bus) : m_bus(bus)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    void exec(int milliseconds)
+    {
+        QTimer::singleShot(milliseconds, &m_loop, &QEventLoop::quit);
+        m_loop.exec();
+    }
+    void quit() { m_loop.quit(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_bus && event->type() == QEvent::Close) {
+            m_loop.quit();
+            return true;
+        }
+        return event->isInputEvent();
+    }
+
+private:
+    QWindow *m_bus;
+    QEventLoop m_loop;
+};
 } // namespace
 
 Form1::Form1(platform::Services &services)
@@ -104,7 +140,8 @@ Form1::~Form1()
 void Form1::waitForPictures()
 {
     m_sign->pictures().waitForAnswer();
-    m_signboard->pictures().waitForAnswer();
+    if (!m_unloaded) // ended meanwhile
+        m_signboard->pictures().waitForAnswer();
 }
 
 frmSet &Form1::panel()
@@ -237,15 +274,21 @@ void Form1::Form_Load()
     Picture1->setFocus();
 }
 
-void Form1::startOnScreen()
+bool Form1::startOnScreen()
 {
     m_panelWaitsForBus = true;
     Form_Load();
+    // The stored signboard and the first sign are part of the bus as it first shows, as far as
+    // they load in their deadline. An end asked for meanwhile ends the program here.
+    waitForPictures();
+    if (m_unloaded)
+        return false;
     // The window exists before it is shown, so that its first exposure is not missed.
     create();
     windowHandle()->installEventFilter(this);
     show();
     activateWindow();
+    return true;
 }
 
 void Form1::setStepPacer(std::unique_ptr<StepPacer> pacer)
@@ -358,6 +401,14 @@ void Form1::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // The user chose a signboard and nothing has failed: the end waits for it, so that the
+    // settings keep it once it has loaded.
+    if (m_signboard->choiceLoading()) {
+        EndWait wait(windowHandle());
+        connect(&m_signboard->pictures(), &pictures::PictureRequests::answered, &wait,
+                &EndWait::quit);
+        wait.exec(pictures::kPictureDeadlineMs);
+    }
     SaveIni();
     Q_EMIT programEnded();
 }

@@ -37,7 +37,8 @@ public:
     // The program's own start: the start-up sequence, then the window shown and activated. The
     // panel comes onto the screen right after the bus has been drawn, so the bus, the face of
     // the program, is there first and the panel can be placed by the bus's real frame.
-    void startOnScreen();
+    // False when the program was asked to end before the window could show.
+    bool startOnScreen();
 
     // Routines for the other windows.
     void Check1_Click() override;

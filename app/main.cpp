@@ -57,6 +57,7 @@ int main(int argc, char *argv[])
                      [&saveAtExit, path = bus.settingsFileToWrite()](const QByteArray &line) {
                          saveAtExit.keep(path, line);
                      });
-    bus.startOnScreen();
+    if (!bus.startOnScreen())
+        return 0;
     return application.exec();
 }

@@ -27,7 +27,9 @@ void ImageControl::paintEvent(QPaintEvent *)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(content, m_picture.image);
     } else {
-        const QSizeF natural = QSizeF(m_picture.sizeTwips) / kTwipsPerPixel;
-        painter.drawImage(QRectF(content.topLeft(), natural), m_picture.image);
+        // At the image's own size: it may hold only the top-left part of the picture.
+        const QImage &image = m_picture.image;
+        painter.drawImage(
+            QRectF(content.topLeft(), QSizeF(image.size()) / image.devicePixelRatio()), image);
     }
 }

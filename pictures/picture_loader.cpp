@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <cmath>
 
 namespace pictures {
 
@@ -25,15 +26,22 @@ constexpr qint64 kMaxJpegScanPixels = qint64(1) << 30;
 bool looksComplete(const QByteArray &format, const QByteArray &bytes)
 {
     if (format == "jpeg" || format == "jpg") {
-        // The end-of-image marker must follow the last scan (a thumbnail's marker comes before).
-        const qsizetype lastScan = bytes.lastIndexOf("\xff\xda");
-        return lastScan >= 0 && bytes.indexOf("\xff\xd9", lastScan) > lastScan &&
-               bytes::jpegScanPixels(bytes) <= kMaxJpegScanPixels;
+        bool ended = false;
+        return bytes::jpegScanPixels(bytes, &ended) <= kMaxJpegScanPixels && ended;
     }
     return true;
 }
 
-std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &stop)
+// The top-left part of `image` that `visible` image pixels show (all of it when empty).
+QImage seenPart(QImage image, QSize visible)
+{
+    if (visible.isEmpty() ||
+        (image.width() <= visible.width() && image.height() <= visible.height()))
+        return image;
+    return image.copy(QRect(QPoint(0, 0), visible).intersected(image.rect()));
+}
+
+std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &stop, QSize visible)
 {
     // BMP files are read as the metafile player reads the bitmaps inside metafiles.
     if (bytes.startsWith("BM")) {
@@ -41,7 +49,7 @@ std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &sto
         if (!image)
             return std::nullopt;
         const QSize twips(pixelsToTwips(image->width()), pixelsToTwips(image->height()));
-        return Picture{std::move(*image), twips};
+        return Picture{seenPart(std::move(*image), visible), twips};
     }
     QBuffer buffer;
     buffer.setData(bytes);
@@ -52,13 +60,23 @@ std::optional<Picture> decodeBitmap(const QByteArray &bytes, const LoadStop &sto
     static const QList<QByteArray> kAcceptedFormats = {"gif", "jpeg", "jpg", "png", "ico", "cur"};
     if (!kAcceptedFormats.contains(reader.format()) || !looksComplete(reader.format(), bytes))
         return std::nullopt;
+    // A phone's photo is larger than Qt's readers allow by default.
+    reader.setAllocationLimit(int(kMaxImageBytes / (1024 * 1024)));
+    // Told the part to keep, JPEG's reader decodes the lines only down to its bottom edge; the
+    // other readers decode everything and keep that part. A photo turned by its EXIF orientation
+    // is turned after decoding, so its top-left corner is only known then.
+    const bool turned =
+        reader.autoTransform() && reader.transformation() != QImageIOHandler::TransformationNone;
+    const QSize natural = turned ? QSize() : reader.size();
+    if (!visible.isEmpty() && natural.isValid())
+        reader.setClipRect(QRect(QPoint(0, 0), visible).intersected(QRect(QPoint(0, 0), natural)));
     QImage image = reader.read();
-    if (image.isNull() || stop.deadline.hasExpired())
+    if (image.isNull() || stop.deadline.hasExpired() ||
+        (stop.abandoned && stop.abandoned->load(std::memory_order_relaxed)))
         return std::nullopt;
-    Picture picture;
-    picture.sizeTwips = {pixelsToTwips(image.width()), pixelsToTwips(image.height())};
-    picture.image = std::move(image);
-    return picture;
+    const QSize size = natural.isValid() && !visible.isEmpty() ? natural : image.size();
+    return Picture{seenPart(std::move(image), visible),
+                   QSize(pixelsToTwips(size.width()), pixelsToTwips(size.height()))};
 }
 
 } // namespace
@@ -69,7 +87,7 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio)
 }
 
 std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
-                                   const LoadStop &stop)
+                                   const LoadStop &stop, QSize visible)
 {
     if (path.isEmpty())
         return Picture{};
@@ -82,9 +100,18 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
         return std::nullopt;
 
     if (metafile::detect(bytes) != metafile::Format::None) {
-        return metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned});
+        auto picture = metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned});
+        if (picture && !visible.isEmpty()) {
+            // A pixel the box shows only a part of shows too.
+            const qreal ratio = picture->image.devicePixelRatio();
+            QImage seen = seenPart(picture->image, QSize(int(std::ceil(visible.width() * ratio)),
+                                                         int(std::ceil(visible.height() * ratio))));
+            seen.setDevicePixelRatio(ratio);
+            picture->image = std::move(seen);
+        }
+        return picture;
     }
-    return decodeBitmap(bytes, stop);
+    return decodeBitmap(bytes, stop, visible);
 }
 
 } // namespace pictures

@@ -24,8 +24,15 @@ struct LoadStop
     const std::atomic_bool *abandoned = nullptr;
 };
 
-// As above; a picture not loaded before `stop` cannot be loaded.
+// As above; a picture not loaded before `stop` cannot be loaded. With a `visible` size (in
+// device-independent pixels) only the picture's top-left part a box of that size shows is kept:
+// a bitmap's pixels, as far as its reader can, are decoded only that far, a metafile's drawing
+// is cut to it. The natural size stays the whole picture's.
 std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
-                                   const LoadStop &stop);
+                                   const LoadStop &stop, QSize visible = {});
+
+// The most pixels an image may have: what the worker decodes a photo into (a 48-megapixel one
+// takes 183 MiB), far below the worker's own address-space limit.
+inline constexpr qint64 kMaxImageBytes = qint64(256) * 1024 * 1024;
 
 } // namespace pictures

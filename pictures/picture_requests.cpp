@@ -1,12 +1,14 @@
 #include "pictures/picture_requests.h"
 
 #include "platform/file_names.h"
+#include "platform/processes.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <algorithm>
 #include <span>
+#include <utility>
 
 namespace pictures {
 
@@ -14,6 +16,9 @@ namespace {
 // How long the end of the program waits, in all, for killed workers to be gone; one held in the
 // kernel (a read from a dead mount) is left to the system rather than holding the end.
 constexpr int kEndWaitMs = 300;
+// Older requests share the machine with a newer one this long before they are held: a quick
+// picture asked for just before is done by then, and shows as soon as it would have.
+constexpr int kHoldOlderAfterMs = 200;
 } // namespace
 
 struct PictureRequests::Worker
@@ -23,6 +28,8 @@ struct PictureRequests::Worker
     // While a request is out: its answer as it comes in, and who gets it.
     std::optional<wire::AnswerReader> reader;
     Answer answer;
+    // Held still while a newer request loads: what was left of its deadline.
+    std::optional<int> heldWithMs;
 };
 
 PictureRequests::PictureRequests(const QString &worker)
@@ -33,6 +40,12 @@ PictureRequests::PictureRequests(const QString &worker)
 PictureRequests::PictureRequests(std::shared_ptr<platform::HelperStarter> workers)
     : m_workers(std::move(workers))
 {
+    m_holdTimer.setSingleShot(true);
+    m_holdTimer.setInterval(kHoldOlderAfterMs);
+    connect(&m_holdTimer, &QTimer::timeout, this, [this] {
+        for (auto &busy : m_busy)
+            hold(*busy, busy != m_busy.back());
+    });
     m_idleTimer.setSingleShot(true);
     m_idleTimer.setInterval(kWorkerIdleMs);
     connect(&m_idleTimer, &QTimer::timeout, this, [this] {
@@ -82,7 +95,8 @@ std::unique_ptr<PictureRequests::Worker> PictureRequests::startWorker()
     return worker;
 }
 
-void PictureRequests::request(const QString &path, qreal devicePixelRatio, Answer answer)
+void PictureRequests::request(const QString &path, qreal devicePixelRatio, Answer answer,
+                              QSize visible)
 {
     const quint32 ticket = ++m_lastTicket;
     if (path.isEmpty()) {
@@ -107,13 +121,14 @@ void PictureRequests::request(const QString &path, qreal devicePixelRatio, Answe
             Q_EMIT answered();
         return;
     }
-    worker->reader.emplace(ticket);
+    const wire::Request out{ticket, platform::encodeFileName(path), devicePixelRatio, visible};
+    worker->reader.emplace(out);
     worker->answer = std::move(answer);
-    worker->process->write(
-        wire::encodeRequest({ticket, platform::encodeFileName(path), devicePixelRatio}));
+    worker->process->write(wire::encodeRequest(out));
     // The deadline counts from the request: a worker's start-up is part of the picture's cost.
     worker->deadline.start(kPictureDeadlineMs);
     m_busy.push_back(std::move(worker));
+    m_holdTimer.start();
 }
 
 void PictureRequests::output(Worker *worker)
@@ -155,8 +170,10 @@ void PictureRequests::finish(Worker *worker, std::optional<Picture> picture, boo
     if (found == m_busy.end())
         return;
     const auto earlier = found - m_busy.begin();
+    const bool newest = found + 1 == m_busy.end();
     std::unique_ptr<Worker> done = std::move(*found);
     m_busy.erase(found);
+    hold(*done, false); // its whole answer may have come before it was held
     done->deadline.stop();
     done->reader.reset();
     Answer answer = std::move(done->answer);
@@ -169,6 +186,8 @@ void PictureRequests::finish(Worker *worker, std::optional<Picture> picture, boo
         for (auto &older : std::span(m_busy).first(earlier))
             retire(std::move(older), true);
         m_busy.erase(m_busy.begin(), m_busy.begin() + earlier);
+    } else if (newest && !m_busy.empty()) {
+        hold(*m_busy.back(), false);
     }
     answer(std::move(picture));
     if (m_busy.empty())
@@ -232,6 +251,21 @@ void PictureRequests::sweep()
     std::erase_if(m_ending, [](const std::unique_ptr<Worker> &worker) {
         return worker->process->state() == QProcess::NotRunning;
     });
+}
+
+void PictureRequests::hold(Worker &worker, bool still)
+{
+    if (still == worker.heldWithMs.has_value())
+        return;
+    const qint64 pid = worker.process->processId();
+    if (still) {
+        worker.heldWithMs = int(std::max<qint64>(0, worker.deadline.remainingTime()));
+        worker.deadline.stop();
+        platform::holdProcess(pid, true);
+    } else {
+        platform::holdProcess(pid, false);
+        worker.deadline.start(*std::exchange(worker.heldWithMs, std::nullopt));
+    }
 }
 
 void PictureRequests::dropBusy()

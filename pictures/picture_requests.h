@@ -31,6 +31,10 @@ inline constexpr int kMaxBusyWorkers = 3;
 // picture been shown in turn: a picture is handed over as soon as it has loaded unless a later
 // request's picture has already been; a picture that cannot be loaded (not a picture, beyond
 // the deadline, a worker that crashed or answered nonsense) keeps the one before it.
+//
+// The newest request has the machine: the workers of older ones still loading a moment later are
+// held still meanwhile, and go on, their deadlines with them, only when every newer one has
+// failed. So the user's latest choice shows in about its own time.
 class PictureRequests : public QObject
 {
     Q_OBJECT
@@ -47,8 +51,12 @@ public:
 
     // Asks for the picture at `path`; `answer` gets it once it has loaded, unless a later
     // request's picture came first, or std::nullopt when it cannot be loaded. The empty path is
-    // answered at once with the empty picture.
-    void request(const QString &path, qreal devicePixelRatio, Answer answer);
+    // answered at once with the empty picture. With a `visible` size only what a box of that
+    // size shows from the picture's top-left corner is loaded (loadPicture).
+    void request(const QString &path, qreal devicePixelRatio, Answer answer, QSize visible = {});
+
+    // Whether a request is still unanswered.
+    bool busy() const { return !m_busy.empty(); }
 
     // Drops every request not yet answered.
     void abandon();
@@ -75,6 +83,8 @@ private:
     void retire(std::unique_ptr<Worker> worker, bool kill);
     void sweep();
     void dropBusy();
+    // Holds a busy worker still, or lets it go on with the rest of its deadline.
+    void hold(Worker &worker, bool still);
 
     std::shared_ptr<platform::HelperStarter> m_workers;
     quint32 m_lastTicket = 0;
@@ -82,6 +92,7 @@ private:
     std::unique_ptr<Worker> m_idle;
     std::vector<std::unique_ptr<Worker>> m_ending; // ended or told to, until they are gone
     QTimer m_idleTimer;
+    QTimer m_holdTimer; // holds the older workers a little after a newer request
 };
 
 } // namespace pictures

@@ -57,6 +57,13 @@ bool goodRatio(double ratio)
     return std::isfinite(ratio) && ratio > 0 && ratio <= kMaxDevicePixelRatio;
 }
 
+// Nothing (the whole picture), or a box of 1 to kMaxSide pixels each way.
+bool goodVisible(quint32 width, quint32 height)
+{
+    return (width == 0 && height == 0) ||
+           (width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide);
+}
+
 } // namespace
 
 QByteArray encodeRequest(const Request &request)
@@ -68,6 +75,9 @@ QByteArray encodeRequest(const Request &request)
     put32(out, request.ticket);
     put32(out, quint32(request.path.size()));
     putDouble(out, request.devicePixelRatio);
+    const bool whole = request.visible.isEmpty();
+    put32(out, whole ? 0 : quint32(request.visible.width()));
+    put32(out, whole ? 0 : quint32(request.visible.height()));
     return out + request.path;
 }
 
@@ -79,10 +89,12 @@ std::optional<RequestHead> decodeRequestHead(QByteArrayView head)
     request.ticket = in.u32();
     request.pathBytes = in.u32();
     request.devicePixelRatio = readDouble(in);
+    const quint32 visibleWidth = in.u32(), visibleHeight = in.u32();
     if (!in.ok() || head.size() != kRequestHeadBytes || magic != kRequestMagic ||
         version != kVersion || request.pathBytes == 0 || request.pathBytes > kMaxPathBytes ||
-        !goodRatio(request.devicePixelRatio))
+        !goodRatio(request.devicePixelRatio) || !goodVisible(visibleWidth, visibleHeight))
         return std::nullopt;
+    request.visible = QSize(int(visibleWidth), int(visibleHeight));
     return request;
 }
 
@@ -112,6 +124,18 @@ bool writeAnswer(QIODevice &out, quint32 ticket, const std::optional<Picture> &p
         if (out.write(reinterpret_cast<const char *>(image.constScanLine(y)), line) != line)
             return false;
     return true;
+}
+
+AnswerReader::AnswerReader(const Request &request) : m_ticket(request.ticket)
+{
+    // A bitmap comes at one pixel a pixel, a metafile at the request's ratio.
+    if (!request.visible.isEmpty() && goodRatio(request.devicePixelRatio)) {
+        const double scale = std::max(1.0, request.devicePixelRatio);
+        const auto most = [scale](int side) {
+            return int(std::min(std::ceil(side * scale), double(kMaxSide)));
+        };
+        m_maxPixels = QSize(most(request.visible.width()), most(request.visible.height()));
+    }
 }
 
 AnswerReader::State AnswerReader::feed(QByteArrayView bytes)
@@ -160,9 +184,9 @@ AnswerReader::State AnswerReader::readHead()
     // The empty picture: a picture with nothing to draw.
     if (width == 0 && height == 0)
         return format == 0 && bytesPerLine == 0 && ratio == 1.0 ? State::Done : State::Bad;
-    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide ||
-        !isAnswerFormat(format) || bytesPerLine != width * kBytesPerPixel ||
-        qint64(bytesPerLine) * height > kMaxPixelBytes)
+    if (width == 0 || height == 0 || width > quint32(m_maxPixels.width()) ||
+        height > quint32(m_maxPixels.height()) || !isAnswerFormat(format) ||
+        bytesPerLine != width * kBytesPerPixel || qint64(bytesPerLine) * height > kMaxPixelBytes)
         return State::Bad;
     QImage image(int(width), int(height), static_cast<QImage::Format>(format));
     // The lines must lie end to end, as they come.

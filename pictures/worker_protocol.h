@@ -26,8 +26,8 @@ namespace wire {
 
 inline constexpr quint32 kRequestMagic = 0x51505252; // "RRPQ"
 inline constexpr quint32 kAnswerMagic = 0x41505252;  // "RRPA"
-inline constexpr quint32 kVersion = 1;
-inline constexpr qsizetype kRequestHeadBytes = 24;
+inline constexpr quint32 kVersion = 2;
+inline constexpr qsizetype kRequestHeadBytes = 32;
 inline constexpr qsizetype kAnswerHeadBytes = 48;
 inline constexpr qsizetype kMaxPathBytes = 64 * 1024;
 // No picture larger than what Qt's image readers allocate at most (256 MiB), nor wider or
@@ -41,17 +41,21 @@ struct Request
     quint32 ticket = 0;
     QByteArray path; // the file name's bytes (platform::encodeFileName)
     double devicePixelRatio = 1;
+    // What can be seen of the picture: its top-left `visible` pixels (device-independent), or
+    // all of it when empty (pictures::loadPicture).
+    QSize visible;
 };
 
 QByteArray encodeRequest(const Request &request);
 
-// The head of a request: the ticket, the ratio and the path's length; std::nullopt when it is
-// not a well-formed head.
+// The head of a request: the ticket, the ratio, what can be seen and the path's length;
+// std::nullopt when it is not a well-formed head.
 struct RequestHead
 {
     quint32 ticket = 0;
     qsizetype pathBytes = 0;
     double devicePixelRatio = 1;
+    QSize visible;
 };
 std::optional<RequestHead> decodeRequestHead(QByteArrayView head);
 
@@ -60,7 +64,7 @@ bool writeAnswer(QIODevice &out, quint32 ticket, const std::optional<Picture> &p
 
 // Reads the answer to one request as its bytes come in, in any pieces. Anything that is not
 // exactly one well-formed answer to this request (a field out of range, a size that does not
-// match, bytes beyond the end) makes it Bad.
+// match, more pixels than the request can see, bytes beyond the end) makes it Bad.
 class AnswerReader
 {
 public:
@@ -72,6 +76,8 @@ public:
     };
 
     explicit AnswerReader(quint32 ticket) : m_ticket(ticket) {}
+    // The answer to `request`, which brings at most the pixels the request can see.
+    explicit AnswerReader(const Request &request);
 
     State feed(QByteArrayView bytes);
     State state() const { return m_state; }
@@ -82,6 +88,7 @@ private:
     State readHead();
 
     quint32 m_ticket;
+    QSize m_maxPixels{int(kMaxSide), int(kMaxSide)};
     State m_state = State::Reading;
     QByteArray m_head;
     std::optional<Picture> m_picture;

@@ -28,11 +28,16 @@ bool DestinationSign::showFileAt(qint32 position)
     const QString name = m_list.list(position);
     if (name.isEmpty())
         return false;
-    m_pictures.request(Module2::HkPicDir + name, m_sign.devicePixelRatioF(),
-                       [this](std::optional<Picture> picture) {
-                           if (picture && !picture->isEmpty())
-                               m_sign.setPicture(std::move(*picture));
-                       });
+    // The sign box clips the sign at its right and bottom edges: only that much is loaded.
+    const QWidget *box = m_sign.parentWidget();
+    const QSize visible = box ? box->size() : QSize();
+    m_pictures.request(
+        Module2::HkPicDir + name, m_sign.devicePixelRatioF(),
+        [this](std::optional<Picture> picture) {
+            if (picture && !picture->isEmpty())
+                m_sign.setPicture(std::move(*picture));
+        },
+        visible);
     return true;
 }
 

@@ -170,6 +170,7 @@ void Signboard::MnuSetKanban_Click()
 
 void Signboard::showPicture(const QString &path, bool chosen)
 {
+    m_lastWasChosen = chosen;
     m_pictures.request(path, m_board.devicePixelRatioF(),
                        [this, path, chosen](std::optional<Picture> picture) {
                            if (!picture || (chosen && picture->isEmpty()))

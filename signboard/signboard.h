@@ -54,6 +54,8 @@ public:
     // picture that is kept. One that cannot be loaded leaves the board as it was.
     void showPicture(const QString &path, bool chosen);
     pictures::PictureRequests &pictures() { return m_pictures; }
+    // Whether the picture the user chose last is still loading.
+    bool choiceLoading() const { return m_lastWasChosen && m_pictures.busy(); }
 
     // The pattern list of the picture dialog.
     static const QString kDialogFilter;
@@ -77,5 +79,6 @@ private:
     Menu m_menu;
     platform::Dialogs &m_dialogs;
     QString m_lastDialogFile;
+    bool m_lastWasChosen = false; // the last picture asked for was the user's choice
     pictures::PictureRequests m_pictures;
 };

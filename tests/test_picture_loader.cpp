@@ -68,7 +68,7 @@ class TestPictureLoader : public QObject
     QString fakeWorker(const QByteArray &then)
     {
         const QString worker = write(
-            "worker", "#!/bin/sh\nwhile set -- $(head -c 24 | od -An -tu4) && [ $# -ge 4 ]; do\n"
+            "worker", "#!/bin/sh\nwhile set -- $(head -c 32 | od -An -tu4) && [ $# -ge 4 ]; do\n"
                       "    head -c \"$4\" >/dev/null\n"
                       "    [ -e \"$0.$3.late\" ] && sleep 1\n"
                       "    cat \"$0.$3\" 2>/dev/null || sleep 60\n    " +
@@ -176,6 +176,32 @@ private Q_SLOTS:
             QCOMPARE(picture->image.pixel(0, 0), first);
     }
 
+    // Told what a box shows, the loader keeps only the top-left part under it (at the ratio for
+    // metafiles) with the whole natural size; a 48-megapixel photo loads whole as well.
+    void keepsWhatIsSeen()
+    {
+        QImage photo(8000, 6000, QImage::Format_RGB32);
+        photo.fill(Qt::darkCyan);
+        QByteArray huge;
+        QBuffer buffer(&huge);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && photo.save(&buffer, "JPEG"));
+        const QSize box(10, 7), none;
+        using Row = std::tuple<QByteArray, qreal, QSize, QSize, QSize>; // ratio, box, natural, kept
+        for (const auto &[bytes, ratio, visible, natural, kept] : std::initializer_list<Row>{
+                 {patterned(37, 21, "JPEG"), 1.0, box, {37, 21}, box},
+                 {patterned(6, 5, "PNG"), 2.0, box, {6, 5}, {6, 5}},
+                 {testing::EmfBuilder({40, 30}).finish(), 1.5, box, {40, 30}, {15, 11}},
+                 {huge, 1.0, {52, 33}, photo.size(), {52, 33}},
+                 {huge, 1.0, none, photo.size(), photo.size()}}) {
+            const QString path = write("seen", bytes);
+            const auto picture = loadPicture(path, ratio, {}, visible);
+            QVERIFY(picture.has_value());
+            QCOMPARE(picture->image.size(), kept);
+            QCOMPARE(picture->sizeTwips, natural * 15);
+            QCOMPARE(picture->image.pixel(3, 2), loadPicture(path, ratio)->image.pixel(3, 2));
+        }
+    }
+
     // An empty path is the empty picture; no file, a folder, a FIFO (at once, rather than
     // waiting for ever for a writer) or a file above 64 MiB is a failure.
     void notAPictureFile()
@@ -208,6 +234,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("then");
         QTest::addColumn<bool>("loads");
+        QTest::addColumn<QSize>("visible");
         const QByteArray good = answer(1, filled(Qt::red));
         // The good answer with fields of its head (at these offsets) changed.
         const auto with = [&](std::initializer_list<std::pair<int, quint32>> fields) {
@@ -217,16 +244,19 @@ private Q_SLOTS:
             return bytes;
         };
         // The worker goes on (":") unless it ends after answering.
-        const auto row = [](const char *name, const QByteArray &bytes, const char *then = ":") {
-            QTest::newRow(name) << bytes << QByteArray(then) << false;
+        const auto row = [](const char *name, const QByteArray &bytes, const char *then = ":",
+                            QSize visible = {}) {
+            QTest::newRow(name) << bytes << QByteArray(then) << false << visible;
         };
-        QTest::newRow("good") << good << QByteArray("exit") << true;
+        QTest::newRow("good") << good << QByteArray("exit") << true << QSize();
+        QTest::newRow("as large as the box") << good << QByteArray("exit") << true << QSize(3, 2);
+        row("wider than the box", good, "exit", {2, 2});
         row("cannot load", answer(1, std::nullopt), "exit");
         row("head cut off", good.left(20), "exit");
         row("pixels cut off", good.chopped(1), "exit");
         row("a byte too many", good + '\0');
         row("other magic", with({{0, 0x12345678}}));
-        row("other version", with({{4, 2}}));
+        row("other version", with({{4, 1}}));
         row("other request", with({{8, 2}}));
         row("unknown status", with({{12, 7}}));
         row("32768 x 32768", with({{16, 32768}, {20, 32768}, {28, 131072}}));
@@ -242,11 +272,13 @@ private Q_SLOTS:
         QFETCH(QByteArray, answer);
         QFETCH(QByteArray, then);
         QFETCH(bool, loads);
+        QFETCH(QSize, visible);
         pictures::PictureRequests requests(fakeWorker(then));
         if (!answer.isEmpty())
             write("worker.1", answer);
         std::optional<Picture> got;
-        requests.request(m_dir.filePath("any.bmp"), 1, [&](auto picture) { got = picture; });
+        requests.request(
+            m_dir.filePath("any.bmp"), 1, [&](auto picture) { got = picture; }, visible);
         QElapsedTimer clock;
         clock.start();
         requests.waitForAnswer();

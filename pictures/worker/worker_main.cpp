@@ -8,6 +8,7 @@
 #include "pictures/worker/confinement.h"
 #include "pictures/worker_protocol.h"
 #include "platform/file_names.h"
+#include "platform/processes.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -113,9 +114,14 @@ int workerMain(int argc, char *argv[])
         if (path.size() != request->pathBytes)
             return 1;
         allowProcessorTime(pictures::kPictureDeadlineMs);
-        const auto picture =
-            pictures::loadPicture(platform::decodeFileName(path), request->devicePixelRatio,
-                                  {QDeadlineTimer(pictures::kWorkerGivesUpMs)});
+        // Counted in processor time where it can be: the program holds a worker still while a
+        // newer picture loads, and the time held is not this picture's.
+        static std::atomic_bool givenUp;
+        pictures::LoadStop stop{QDeadlineTimer::Forever, &givenUp};
+        if (!platform::startProcessorAlarm(pictures::kWorkerGivesUpMs, givenUp))
+            stop = {QDeadlineTimer(pictures::kWorkerGivesUpMs), nullptr};
+        const auto picture = pictures::loadPicture(
+            platform::decodeFileName(path), request->devicePixelRatio, stop, request->visible);
         if (!pictures::wire::writeAnswer(out, request->ticket, picture) || !out.flush())
             return 1;
     }

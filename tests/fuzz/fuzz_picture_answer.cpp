@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size == 0)
         return 0;
     const QByteArrayView all(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
-    (void)pictures::wire::decodeRequestHead(all.first(std::min<qsizetype>(all.size(), 24)));
+    (void)pictures::wire::decodeRequestHead(
+        all.first(std::min(all.size(), pictures::wire::kRequestHeadBytes)));
 
     const qsizetype piece = 1 + data[0];
     pictures::wire::AnswerReader reader(1);

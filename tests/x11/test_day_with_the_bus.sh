@@ -202,6 +202,15 @@ menu_pick() {
     for ((i = 0; i < $1; i++)); do xdotool key Down; done
     xdotool key Return
 }
+# The signboard picture chosen through the popup menu's file dialog.
+choose_board() {
+    menu_pick 3
+    wait_until 10 windows_are 3 || fail "no file dialog"
+    xdotool key ctrl+a
+    xdotool type --delay 10 "$1"
+    xdotool key Return
+    wait_until 10 windows_are 2 || fail "the file dialog did not close"
+}
 # A right press at the bus window's client pixel X Y opens nothing.
 no_menu_at() {
     pointer_to_bus "$1" "$2"
@@ -235,6 +244,10 @@ perl -e 'my ($n, $p) = (4000, "");
     my $r = pack("V6V", 0x56, 28 + length $p, 0, 0, 959, 959, $n) . $p . pack "V5", 14, 20, 0, 16, 20;
     print pack("V2l<4l<4V4v2V7", 1, 88, 0, 0, 959, 959, 0, 0, 25399, 25399, 0x464D4520, 0x10000,
         88 + length $r, 3, 16, 0, 0, 0, 0, 960, 960, 254, 254), $r' >"$SIGNS/c3_costly.emf"
+cp "$SIGNS/c3_costly.emf" "$SIGNS/c3b_costly.emf"
+# A 48-megapixel phone photo, of which the sign shows the top-left corner.
+GREY="200 200 200" # a grey comes through JPEG unchanged
+convert -size 8000x6000 "xc:rgb(${GREY// /,})" "$SIGNS/e5_photo.jpg"
 BOARD_PICTURE="$X11_WORK/board.bmp"
 convert -size 40x24 "xc:rgb(255,0,255)" "$BOARD_PICTURE"
 MAGENTA="255 0 255"
@@ -305,12 +318,20 @@ xdotool key Down
 expect_sign "Down" "$GREEN"
 xdotool key Up Up
 expect_sign "Up to the top and once more" "$RED"
-# Past the costly picture and back: each newer sign shows without waiting for it.
+# Onto the second of two costly pictures: the worker of the older one is held meanwhile.
+held_workers() { [ "$(ps -o stat= --ppid "$APP_PID" | grep -c '^T')" -eq "$1" ]; }
 xdotool key Down Down Down
-wait_until 3 sign_shows "$BLUE" || fail "Down past a costly picture: the sign shows $(bus_pixel $sign_x $sign_y)"
-xdotool key Up Up Up
-wait_until 3 sign_shows "$RED" || fail "Up past a costly picture: the sign shows $(bus_pixel $sign_x $sign_y)"
-note "Down and Up past a costly picture showed the next signs at once"
+wait_until 3 held_workers 1 || fail "onto a second costly picture: $(ps -o stat=,args= --ppid "$APP_PID")"
+# Past them and back: each newer sign shows without waiting for them, and none stays held.
+xdotool key Down
+wait_until 3 sign_shows "$BLUE" || fail "Down past costly pictures: the sign shows $(bus_pixel $sign_x $sign_y)"
+wait_until 3 held_workers 0 || fail "a worker stayed held: $(ps -o stat=,args= --ppid "$APP_PID")"
+xdotool key Up Up Up Up
+wait_until 3 sign_shows "$RED" || fail "Up past costly pictures: the sign shows $(bus_pixel $sign_x $sign_y)"
+note "Down and Up past costly pictures showed the next signs at once, the older one held meanwhile"
+xdotool key Down Down Down Down Down
+expect_sign "a 48-megapixel photo" "$GREY"
+xdotool key Up Up Up Up Up
 
 # ---------------------------------------------------------------------------------------------
 step "5. the popup menu only on the bare bus; a signboard picture, dragged during a door movement"
@@ -329,12 +350,7 @@ xdotool type --delay 10 "$SIGNS/c3_costly.emf"
 xdotool key Return
 wait_until 10 windows_are 2 || fail "the file dialog did not close"
 # The picture chosen next shows without waiting for the costly one, and the settings keep it.
-menu_pick 3
-wait_until 10 windows_are 3 || fail "no file dialog the second time"
-xdotool key ctrl+a
-xdotool type --delay 10 "$BOARD_PICTURE"
-xdotool key Return
-wait_until 10 windows_are 2 || fail "the file dialog did not close"
+choose_board "$BOARD_PICTURE"
 wait_until 3 bus_pixel_is 606 124 "$MAGENTA" || fail "the signboard does not show the picture"
 board_place=(586 112)
 board_look=$(digest_of "region 40 24 ${board_place[*]}")
@@ -457,7 +473,29 @@ saved() { cut -d, -f1-4,14-15 "$APP_INI"; }
 note "the logout (SIGTERM, the version window open) saved the new places and the speeds 10005 and 5997"
 
 # ---------------------------------------------------------------------------------------------
-step "10. a copy alone in its folder, killed; a picture worker beside it that cannot run"
+step "10. a signboard chosen just before the end: kept, and there when the bus first shows"
+DARK="60 60 60"
+PHOTO="$X11_WORK/photo.jpg"
+convert -size 5000x5000 "xc:rgb(${DARK// /,})" "$PHOTO"
+start_app
+choose_board "$PHOTO"
+kill -s TERM "$APP_PID"
+wait_ended
+grep -q "$PHOTO" "$APP_INI" || fail "the end right after the choice lost it: $(cat "$APP_INI")"
+note "SIGTERM right after the choice of a 5000 x 5000 photo: the settings keep it"
+start_app
+# Looked at as soon as the window is there: the stored photo came with it.
+bus_pixel_is 700 180 "$DARK" || fail "the bus showed without its signboard: $(bus_pixel 700 180)"
+note "the stored signboard photo was there when the bus first showed"
+# Closed twice while a costly choice loads: the second close ends at once, without it.
+choose_board "$SIGNS/c3_costly.emf"
+close_twice() { click_close && sleep 0.3 && { click_close 2>/dev/null || :; } && wait_ended; }
+ends_promptly close_twice
+grep -q "$PHOTO" "$APP_INI" || fail "closed twice: $(cat "$APP_INI")"
+note "closed twice while a costly signboard loaded: ended at once, the photo kept"
+
+# ---------------------------------------------------------------------------------------------
+step "11. a copy alone in its folder, killed; a picture worker beside it that cannot run"
 # Copied alone, the program is its own picture worker; killed, it takes its workers along.
 LONE="$X11_WORK/lone"
 mkdir "$LONE"
@@ -485,7 +523,7 @@ close_app
 [ "$APP_STATUS" -eq 0 ] || fail "exit status $APP_STATUS"
 
 # ---------------------------------------------------------------------------------------------
-step "11. abrupt ends of a copy in a folder named in Latin-1"
+step "12. abrupt ends of a copy in a folder named in Latin-1"
 # The next start: in a Wayland session whose compositor is gone (the program picks X itself,
 # before Qt starts), from a copy in café, with Qt's own options, which change nothing (not on
 # the offscreen platform, not titled or placed by Qt).
