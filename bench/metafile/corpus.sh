@@ -134,14 +134,15 @@ fill_lo_cache() {
         "$(find "$lo" -name '*.fail' | wc -l) failed"
 }
 
-# The kind of metafile $1 is, from its first bytes: emf, placeable (WMF) or wmf (plain).
+# The kind of metafile $1 is, from its first bytes: emf, placeable (WMF), wmf (plain) or other.
 kind() {
     magic=$(od -An -tx1 -N4 "$1" | tr -d ' ')
     sig=$(od -An -tx1 -j40 -N4 "$1" | tr -d ' ')
     case "$magic" in
     d7cdc69a) echo placeable ;;
-    01000000) [ "$sig" = 20454d46 ] && echo emf || echo other ;;
-    *) echo wmf ;;
+    01000000) if [ "$sig" = 20454d46 ]; then echo emf; else echo other; fi ;;
+    01000900 | 02000900) echo wmf ;;
+    *) echo other ;;
     esac
 }
 
@@ -181,7 +182,10 @@ fill_gdi_cache() { # BENCH_TSV
             sleep 1
             now=$(wc -l <"$work/done")
             if [ "$now" -ne "$lines" ]; then lines=$now; quiet=0; else quiet=$((quiet + 1)); fi
-            [ "$quiet" -ge "$timeout_s" ] && { kill "$pid" 2>/dev/null; echo stopped >"$work/why"; }
+            if [ "$quiet" -ge "$timeout_s" ]; then
+                kill -KILL "$pid" 2>/dev/null || true
+                echo stopped >"$work/why"
+            fi
         done
         wait "$pid" 2>/dev/null || true
         # Only gdiref's own answers count; Wine writes its crash reports to the same output.
@@ -355,7 +359,7 @@ report() { # OUT STARTED
                 gdi_status=drawn
                 if [ "$result" = drawn ] && [ -s "$ours" ]; then error_gdi=$(rmse "$ours" "$gref")
                 elif [ "$result" != drawn ]; then error_gdi=1; fi
-                [ "$ref_size" = - ] || error_lo_gdi=$(rmse "$gref" "$ref")
+                case "$ref_size" in -|[12]x*|*x[12]) ;; *) error_lo_gdi=$(rmse "$gref" "$ref") ;; esac
             else
                 gdi_status=$(cat "${gref%.png}.fail" 2>/dev/null || echo none)
             fi

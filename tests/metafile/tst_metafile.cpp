@@ -50,9 +50,9 @@ const auto utf16 = [](const QString &s) -> QByteArray {
 };
 
 // A 100x100 EMF: a solid red brush and the null pen selected, then `records`.
-QByteArray redEmf(const Records &records)
+QByteArray redEmf(const Records &records, QSize pixels = {100, 100})
 {
-    EmfBuilder b;
+    EmfBuilder b(pixels);
     b.record(EmrCreateBrushIndirect, {1, 0, kRed, 0})
         .record(EmrSelectObject, {1})
         .record(EmrSelectObject, {kNullPen});
@@ -253,6 +253,21 @@ private Q_SLOTS:
                                  {64, 88}})
             qToLittleEndian<quint32>(value, described.data() + at);
         row("emf description at 88", described, square);
+        // A frame 1016 mm (3840 px) from the origin, placed by the whole millimetres as GDI
+        // places it, not by the micrometres (250 mm) of the header's extension.
+        QByteArray far = emf({}, {3850, 3850, 3890, 3870});
+        far.insert(88, dwords({0, 0, 0, 250000, 250000}));
+        for (auto [at, value] : {std::pair{4, 108},
+                                 {24, 101600},
+                                 {28, 101600},
+                                 {32, 104245},
+                                 {36, 104245},
+                                 {48, far.size()}})
+            qToLittleEndian<quint32>(value, far.data() + at);
+        row("emf frame far from the origin", far, square);
+        // A frame of 8.7 m is brought down to 4096 px, an eighth.
+        row("emf frame of metres", redEmf({rec(EmrRectangle, {80, 80, 400, 240})}, {32768, 256}),
+            {4096, 32});
     }
     void placement()
     {
