@@ -567,6 +567,10 @@ private Q_SLOTS:
                 object(5, 0, dwords({2, 3, nested.size()}) + nested) +
                     emfPlus(0x401A, 0, dwords({0, 2}) + floats(0, 0, 100, 100, 50, 0, 50, 50)),
                 {{{75, 25}, red}, {{25, 25}, none}, {{75, 75}, none}});
+        plusRow("emf+ metafile texture",
+                object(1, 0, dwords({2, 0, 0, 0xDBC01002, 2, 3, nested.size()}) + nested) +
+                    fill(0, 0),
+                {{{50, 50}, red}});
         QByteArray andDib = stretchDib(makeDib(24, "ff0000ffffff0000 0000ff00ff000000"));
         qToLittleEndian<quint32>(0x008800C6, andDib.data() + 60);
         QTest::newRow("stretchdibits srcand")
