@@ -254,19 +254,13 @@ private Q_SLOTS:
             qToLittleEndian<quint32>(value, described.data() + at);
         row("emf description at 88", described, square);
         // A frame 1016 mm (3840 px) from the origin, placed by the whole millimetres as GDI
-        // places it, not by the micrometres (250 mm) of the header's extension.
+        // places it, not by the micrometres (250 mm) after them.
         QByteArray far = emf({}, {3850, 3850, 3890, 3870});
-        far.insert(88, dwords({0, 0, 0, 250000, 250000}));
-        for (auto [at, value] : {std::pair{4, 108},
-                                 {24, 101600},
-                                 {28, 101600},
-                                 {32, 104245},
-                                 {36, 104245},
-                                 {48, far.size()}})
-            qToLittleEndian<quint32>(value, far.data() + at);
+        far.insert(88, dwords({0, 0, 0, 250000, 250000})).replace(4, 4, dwords({108}));
+        far.replace(24, 16, dwords({101600, 101600, 104245, 104245}))
+            .replace(48, 4, dwords({far.size()}));
         row("emf frame far from the origin", far, square);
-        // A frame of 8.7 m is brought down to 4096 px, an eighth.
-        row("emf frame of metres", redEmf({rec(EmrRectangle, {80, 80, 400, 240})}, {32768, 256}),
+        row("emf frame of 8.7 m", redEmf({rec(EmrRectangle, {80, 80, 400, 240})}, {32768, 256}),
             {4096, 32});
     }
     void placement()
