@@ -20,7 +20,7 @@
 #                                         verdicts changed), without drawing ours again
 # Options:
 #   --corpus DIR    the pictures (default $CORPUS_DIR, else /work/shared/corpus)
-#   --cache DIR     LibreOffice drawings, bench builds (default $CORPUS_CACHE, else
+#   --cache DIR     LibreOffice's and GDI's drawings, bench builds (default $CORPUS_CACHE, else
 #                   ~/.cache/rorumo-corpus); LibreOffice draws each file once, cached by SHA-1
 #   --worst N       pictures on the worst-first sheets (default 60)
 #   --runs N        drawings per file, of which the median time is kept (default 3)
@@ -34,8 +34,9 @@
 # /tmp/wineprefix-corpus) at the size our player chose, or at its own natural size where ours
 # refused; its drawings are cached by SHA-1 and size. Wine has faults of its own (gdiref's
 # README); gdi-verdicts.tsv beside this script keeps, per file that differs from GDI, whose
-# drawing was judged wrong from the records: ours, wine, or both (both right within what GDI
-# leaves free). A drawing agrees with another when their error is below 0.05.
+# drawing was judged wrong from the records: ours, wine, both (both right within what GDI leaves
+# free, or each playing the records it plays by design) or open. A drawing agrees with another
+# when their error is below 0.05.
 #
 # LibreOffice puts a picture on an A4 page at 96 dpi, centred and shrunk to fit inside 1 cm
 # margins; the frame it chose (read from the same file converted to .odg) cuts it out again. So a
