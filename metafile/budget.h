@@ -73,5 +73,7 @@ struct Nesting
     Budget *host = nullptr;
     int depth = 0;
 };
+// How deep metafiles inside metafiles are still played.
+inline constexpr int kMaxNesting = 3;
 
 } // namespace metafile::detail

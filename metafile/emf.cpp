@@ -1089,12 +1089,14 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
         return std::nullopt;
     const QByteArrayView stream = data.first(totalBytes >= headerSize ? totalBytes : data.size());
 
-    // Reference device resolution in pixels per millimetre.
+    // Reference device resolution in pixels per millimetre. GDI takes it from the whole
+    // millimetres even where the micrometres are there: a frame far from the origin lands a few
+    // pixels apart by the two.
     QSizeF ppmm(kScreenDpi / kMmPerInch, kScreenDpi / kMmPerInch);
-    if (umW > 0 && umH > 0 && devW > 0 && devH > 0)
-        ppmm = QSizeF(devW * 1000.0 / umW, devH * 1000.0 / umH);
-    else if (mmW > 0 && mmH > 0 && devW > 0 && devH > 0)
+    if (mmW > 0 && mmH > 0 && devW > 0 && devH > 0)
         ppmm = QSizeF(qreal(devW) / mmW, qreal(devH) / mmH);
+    else if (umW > 0 && umH > 0 && devW > 0 && devH > 0)
+        ppmm = QSizeF(devW * 1000.0 / umW, devH * 1000.0 / umH);
 
     // The frame is inclusive-inclusive in hundredths of a millimetre.
     QRectF frameMm(fl / 100.0, ft / 100.0, (qint64(fr) - fl + 1) / 100.0,
@@ -1106,8 +1108,9 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
         frameMm = QRectF(b.x() / ppmm.width(), b.y() / ppmm.height(),
                          (b.width() + 1) / ppmm.width(), (b.height() + 1) / ppmm.height());
     }
-    const QSizeF twips(frameMm.width() * kTwipsPerInch / kMmPerInch,
-                       frameMm.height() * kTwipsPerInch / kMmPerInch);
+    // A frame of several metres (a page's units taken for hundredths of a millimetre) is
+    // brought down to a size a picture can have, as the program showing it would scale it.
+    const QSizeF twips = fitPhysical(frameMm.size() * kScreenDpi / kMmPerInch) * kTwipsPerPixel;
     QImage image = makeTargetImage(twips, devicePixelRatio);
     if (image.isNull())
         return std::nullopt;

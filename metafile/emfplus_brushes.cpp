@@ -1,4 +1,5 @@
 #include "emfplus_objects.h"
+#include "players.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -10,6 +11,17 @@
 namespace metafile::detail {
 
 namespace {
+
+// A metafile as a brush's texture: played at its natural size, spending the host's budget; a
+// null image when it is too deep or cannot be played.
+QImage playedTexture(Canvas &canvas, QByteArrayView data)
+{
+    const int depth = canvas.nestingDepth();
+    if (data.isEmpty() || depth >= kMaxNesting || !canvas.budget().charge(qreal(data.size())))
+        return {};
+    const auto picture = renderNested(data, 1, Nesting{&canvas.budget(), depth + 1});
+    return picture ? picture->image : QImage();
+}
 
 // A position or factor along a gradient, 0 for what is no number.
 qreal fraction(qreal v)
@@ -208,7 +220,17 @@ BrushData EmfPlusPlayer::State::brush(ByteReader &r)
         const quint32 flags = r.u32();
         r.u32(); // wrap mode
         const QTransform t = (flags & kHasTransform) ? matrix(r) : QTransform();
-        const QImage img = image(r);
+        constexpr quint32 kMetafileImage = 2;
+        ByteReader metafile = r;
+        metafile.u32(); // version
+        QImage img;
+        if (metafile.u32() == kMetafileImage) {
+            metafile.u32(); // WMF, placeable WMF, EMF or EMF+: told by the data itself
+            img = playedTexture(
+                canvas, metafile.bytes(std::min<qint64>(metafile.u32(), metafile.remaining())));
+        } else {
+            img = image(r);
+        }
         if (img.isNull())
             return {QBrush(Qt::gray)};
         QBrush b(img);

@@ -113,12 +113,11 @@ void EmfPlusPlayer::State::drawImage(quint16 type, quint16 flags, ByteReader &r)
 void EmfPlusPlayer::State::drawMetafile(const NestedMetafile &m, const QRectF &source,
                                         const QTransform &place)
 {
-    constexpr int kMaxDepth = 3;
     constexpr qreal kMinRatio = 1.0 / 64, kMaxRatio = 16, kLargerThanHost = 2;
     const QTransform t = place * worldToDevice();
     const int depth = canvas.nestingDepth();
     // Reading its records again costs about its size, however little it draws.
-    if (depth >= kMaxDepth || !finite(t) || !canvas.budget().charge(qreal(m.data.size())))
+    if (depth >= kMaxNesting || !finite(t) || !canvas.budget().charge(qreal(m.data.size())))
         return;
     draw(t.mapRect(source), 0, [&](QPainter &p) {
         prepare(p, t);

@@ -87,6 +87,14 @@ QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio)
     return image;
 }
 
+QSizeF fitPhysical(QSizeF pixels)
+{
+    const qreal scale =
+        std::min({qreal(1), kMaxPhysicalSide / std::max(pixels.width(), pixels.height()),
+                  std::sqrt(kMaxPhysicalPixels / (pixels.width() * pixels.height()))});
+    return pixels * scale;
+}
+
 bool isBlank(const QImage &image)
 {
     for (int y = 0; y < image.height(); ++y) {

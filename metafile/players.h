@@ -10,11 +10,18 @@ namespace metafile::detail {
 inline constexpr int kMaxImageSide = 16384;
 inline constexpr qint64 kMaxImageBytes = qint64(128) * 1024 * 1024;
 inline constexpr qint64 kMaxRecords = 1000000;
+// The largest natural size given to a picture measured in physical units (a plain WMF in a
+// metric mode, an EMF's frame), so that it still fits at twice the pixel density; a larger one is
+// brought down to it, aspect kept, rather than refused.
+inline constexpr qreal kMaxPhysicalSide = 4096;
+inline constexpr qreal kMaxPhysicalPixels = 4096.0 * 1024;
 // How often the scans that charge nothing look at the deadline.
 inline constexpr qint64 kRecordsBetweenStops = 4096;
 
 // The image a picture of `twips` plays into, or a null image when it is empty or too large.
 QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio);
+// `pixels` brought down within kMaxPhysicalSide and kMaxPhysicalPixels, aspect kept.
+QSizeF fitPhysical(QSizeF pixels);
 // Whether nothing at all has been drawn on `image`.
 bool isBlank(const QImage &image);
 

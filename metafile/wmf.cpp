@@ -260,8 +260,6 @@ void addBounds(const Record &rec, QPointF &current, Bounds &bounds)
 // window's units count as pixels of a 96-dpi screen and a longer side above kMaxPlainSide is
 // brought down to it. Both keep the aspect, and no such picture is refused for its size.
 constexpr qreal kMaxPlainSide = 1024;
-constexpr qreal kMaxPhysicalSide = 4096;
-constexpr qreal kMaxPhysicalPixels = 4096.0 * 1024;
 
 struct PlainFrame
 {
@@ -316,16 +314,12 @@ std::optional<PlainFrame> plainFrame(const std::vector<Record> &records)
     // A line along an axis still has some width.
     QSizeF size(std::max<qreal>(std::abs(frame.window.width()), 1),
                 std::max<qreal>(std::abs(frame.window.height()), 1));
-    qreal scale = 1;
-    if (unit > 0) {
-        size *= unit / kTwipsPerPixel;
-        scale = std::min({qreal(1), kMaxPhysicalSide / std::max(size.width(), size.height()),
-                          std::sqrt(kMaxPhysicalPixels / (size.width() * size.height()))});
-    } else {
-        scale = std::min(qreal(1), kMaxPlainSide / std::max(size.width(), size.height()));
-    }
-    frame.pixels = QSizeF(std::max<qreal>(std::round(size.width() * scale), 1),
-                          std::max<qreal>(std::round(size.height() * scale), 1));
+    if (unit > 0)
+        size = fitPhysical(size * unit / kTwipsPerPixel);
+    else
+        size *= std::min(qreal(1), kMaxPlainSide / std::max(size.width(), size.height()));
+    frame.pixels = QSizeF(std::max<qreal>(std::round(size.width()), 1),
+                          std::max<qreal>(std::round(size.height()), 1));
     if (frame.window.width() == 0)
         frame.window.setWidth(1);
     if (frame.window.height() == 0)

@@ -8,8 +8,10 @@ run_packages="cmake g++ ninja-build qt6-base-dev libasound2-dev libseccomp-dev f
 test_packages="$run_packages python3 xvfb xauth openbox xdotool x11-utils imagemagick clang libclang-rt-14-dev alsa-utils desktop-file-utils appstream dpkg-dev g++-mingw-w64-x86-64 qt6-wayland lintian"
 
 bench_packages="$run_packages xvfb xauth libx11-dev libemf2svg-dev qt6-svg-dev imagemagick"
-# bench/metafile/corpus.sh: LibreOffice's drawings to hold ours against, and the sheets.
-corpus_packages="$run_packages git ccache libreoffice-draw-nogui imagemagick unzip fonts-dejavu-core"
+# bench/metafile/corpus.sh: LibreOffice's and GDI's (through Wine) drawings to hold ours against,
+# and the sheets.
+corpus_packages="$run_packages git ccache libreoffice-draw-nogui imagemagick unzip fonts-dejavu-core wine wine64
+    g++-mingw-w64-x86-64"
 
 case "${1:-run}" in
 run) wanted=$run_packages ;;

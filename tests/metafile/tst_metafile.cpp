@@ -50,9 +50,9 @@ const auto utf16 = [](const QString &s) -> QByteArray {
 };
 
 // A 100x100 EMF: a solid red brush and the null pen selected, then `records`.
-QByteArray redEmf(const Records &records)
+QByteArray redEmf(const Records &records, QSize pixels = {100, 100})
 {
-    EmfBuilder b;
+    EmfBuilder b(pixels);
     b.record(EmrCreateBrushIndirect, {1, 0, kRed, 0})
         .record(EmrSelectObject, {1})
         .record(EmrSelectObject, {kNullPen});
@@ -253,6 +253,15 @@ private Q_SLOTS:
                                  {64, 88}})
             qToLittleEndian<quint32>(value, described.data() + at);
         row("emf description at 88", described, square);
+        // A frame 1016 mm (3840 px) from the origin, placed by the whole millimetres as GDI
+        // places it, not by the micrometres (250 mm) after them.
+        QByteArray far = emf({}, {3850, 3850, 3890, 3870});
+        far.insert(88, dwords({0, 0, 0, 250000, 250000})).replace(4, 4, dwords({108}));
+        far.replace(24, 16, dwords({101600, 101600, 104245, 104245}))
+            .replace(48, 4, dwords({far.size()}));
+        row("emf frame far from the origin", far, square);
+        row("emf frame of 8.7 m", redEmf({rec(EmrRectangle, {80, 80, 400, 240})}, {32768, 256}),
+            {4096, 32});
     }
     void placement()
     {
@@ -552,6 +561,10 @@ private Q_SLOTS:
                 object(5, 0, dwords({2, 3, nested.size()}) + nested) +
                     emfPlus(0x401A, 0, dwords({0, 2}) + floats(0, 0, 100, 100, 50, 0, 50, 50)),
                 {{{75, 25}, red}, {{25, 25}, none}, {{75, 75}, none}});
+        plusRow("emf+ metafile texture",
+                object(1, 0, dwords({2, 0, 0, 0xDBC01002, 2, 3, nested.size()}) + nested) +
+                    fill(0, 0),
+                {{{50, 50}, red}});
         QByteArray andDib = stretchDib(makeDib(24, "ff0000ffffff0000 0000ff00ff000000"));
         qToLittleEndian<quint32>(0x008800C6, andDib.data() + 60);
         QTest::newRow("stretchdibits srcand")
