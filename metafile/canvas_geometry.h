@@ -50,6 +50,24 @@ inline qreal rowCrossingCost(const QPainterPath &path, int rows, qreal penWidth,
     return cost * kCostPerRowCrossing;
 }
 
+// Painting also walks an edge over all its length outside the picture: a polygon of six corners
+// millions of pixels out took seconds. (A clip region is cut to the picture before it is built.)
+inline constexpr qreal kCostPerOutsidePixel = 128;
+
+inline qreal paintCost(const QPainterPath &path, QSize image, qreal penWidth, int edgesPerSegment)
+{
+    qreal outside = 0;
+    for (int i = 1; i < path.elementCount(); ++i) {
+        if (path.elementAt(i).isMoveTo())
+            continue;
+        const QPointF step = QPointF(path.elementAt(i)) - QPointF(path.elementAt(i - 1));
+        outside += std::max<qreal>(0, std::abs(step.x()) - image.width()) +
+                   std::max<qreal>(0, std::abs(step.y()) - image.height());
+    }
+    return rowCrossingCost(path, image.height(), penWidth, edgesPerSegment) +
+           outside * edgesPerSegment * kCostPerOutsidePixel;
+}
+
 inline qint64 heldBytes(const GdiObject &object)
 {
     const auto *brush = std::get_if<BrushObject>(&object);

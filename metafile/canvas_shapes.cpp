@@ -88,8 +88,8 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
     constexpr qreal kThinPen = 1.5; // image pixels
     const bool thin = penWidth > 0 && penWidth < kThinPen;
     const QRectF bounds = p.controlPointRect().adjusted(-penWidth, -penWidth, penWidth, penWidth);
-    const qreal rowWork = (hasBrush ? rowCrossingCost(p, m_image.height(), 0, 1) : 0) +
-                          (penWidth > 0 ? rowCrossingCost(p, m_image.height(), penWidth, 2) : 0);
+    const qreal rowWork = (hasBrush ? paintCost(p, m_image.size(), 0, 1) : 0) +
+                          (penWidth > 0 ? paintCost(p, m_image.size(), penWidth, 2) : 0);
     if (!saneRect(bounds) || !spend(bounds, rowWork))
         return;
     applyClip();
