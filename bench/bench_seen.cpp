@@ -40,13 +40,6 @@ constexpr int kColdRuns = 3;
 // A sign shows within this long or the run counts as failed.
 constexpr int kGiveUpMs = 15000;
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
 // A camera-like photo: smooth light with a little grain, so that it compresses as photos do.
 void writePhoto(const QString &path, int width, int height)
 {
@@ -102,8 +95,8 @@ platform::Services &withWorker(FakeServices &fakes)
 {
     const QString worker = qEnvironmentVariable("RORUMO_BENCH_WORKER");
     if (!worker.isEmpty())
-        fakes.services.pictureWorkers = std::make_shared<platform::HelperStarter>(
-            QList<platform::HelperCommand>{{worker, {}}});
+        fakes.services.pictureWorkers =
+            std::make_shared<platform::HelperStarter>(QList<platform::HelperCommand>{{worker, {}}});
     return fakes.services;
 }
 
@@ -247,9 +240,11 @@ int main(int argc, char **argv)
     const QString slowFolder = folder(QStringLiteral("slow"));
     QImage small(52, 32, QImage::Format_RGB32);
     small.fill(Qt::darkBlue);
-    writeFile(slowFolder + QStringLiteral("/a.emf"), star(kSlowerCorners, testing::costly::kSide));
-    writeFile(slowFolder + QStringLiteral("/b.emf"), star(kSlowerCorners, testing::costly::kSide));
-    writeFile(slowFolder + QStringLiteral("/c.emf"), star(kSlowCorners, kSlowSide));
+    bench::writeFile(slowFolder + QStringLiteral("/a.emf"),
+                     star(kSlowerCorners, testing::costly::kSide));
+    bench::writeFile(slowFolder + QStringLiteral("/b.emf"),
+                     star(kSlowerCorners, testing::costly::kSide));
+    bench::writeFile(slowFolder + QStringLiteral("/c.emf"), star(kSlowCorners, kSlowSide));
     small.save(slowFolder + QStringLiteral("/d.bmp"));
     bench.signsIn(slowFolder);
     const QSize slowTwips(kSlowSide * 15, kSlowSide * 15);

@@ -71,13 +71,6 @@ QByteArray encoded(const QImage &image, const char *format, int quality = -1)
     return bytes;
 }
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
 qint64 heapInUse()
 {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
@@ -111,7 +104,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < fileCount; ++i) {
         const QString name =
             QStringLiteral("%1%2.bmp").arg(i % 2 ? "Sign" : "sign").arg(i, 5, 10, QChar(u'0'));
-        writeFile(signs + u'/' + name, smallBmp);
+        bench::writeFile(signs + u'/' + name, smallBmp);
     }
 
     // --- the list -------------------------------------------------------------------------------
@@ -165,8 +158,8 @@ int main(int argc, char **argv)
     const QString smallFolder = dir.filePath("small");
     QDir().mkpath(bigFolder);
     QDir().mkpath(smallFolder);
-    writeFile(bigFolder + "/photo.jpg", encoded(photo, "JPEG", 90));
-    writeFile(smallFolder + "/sign.bmp", smallBmp);
+    bench::writeFile(bigFolder + "/photo.jpg", encoded(photo, "JPEG", 90));
+    bench::writeFile(smallFolder + "/sign.bmp", smallBmp);
     const qint64 photoBytes = QFileInfo(bigFolder + "/photo.jpg").size();
 
     struct ShowRow
@@ -240,7 +233,7 @@ int main(int argc, char **argv)
         const QString folder = dir.filePath(QStringLiteral("step") + suffix);
         QDir().mkpath(folder);
         for (const char *name : {"a", "b"})
-            writeFile(folder + u'/' + name + suffix, bytes);
+            bench::writeFile(folder + u'/' + name + suffix, bytes);
         Module2::HkPicDir = folder;
         form.picDir();
         Module2::HkPicIndex = 0;

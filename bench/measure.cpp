@@ -7,6 +7,13 @@
 
 namespace bench {
 
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
 long peakResidentKib()
 {
     // The kernel's own high-water mark: getrusage() keeps, across exec, what the forking parent

@@ -32,6 +32,9 @@ template<typename Work> double medianMs(int runs, Work work)
     return times[times.size() / 2];
 }
 
+// Writes `bytes` to a new file at `path`; a benchmark that cannot set up its files stops.
+void writeFile(const QString &path, const QByteArray &bytes);
+
 // This process's peak resident memory so far, in KiB.
 long peakResidentKib();
 
