@@ -1,7 +1,7 @@
 // Pictures as the user sees them: how soon a sign shows after Down, what a huge sign costs the
 // program's memory, and how long the latest choice waits behind older slow ones.
 //
-//   bench_seen [runs, default 9; 0: only the slow pictures [slow corners [slower corners]]]
+//   bench_seen [runs, default 9; 0: only the slow pictures [slow side [slower side]]]
 //
 // Prints, for a 52 x 32 BMP, a clip-art EMF, a 4000 x 3000 and an 8000 x 6000 JPEG: Down up to
 // the sign painted, with a warm worker and after the idle end of the workers; the program's
@@ -14,7 +14,6 @@
 #include "common/module2.h"
 #include "controls/image_control.h"
 #include "controls/picture_box.h"
-#include "metafile/costly.h"
 #include "pictures/picture_requests.h"
 #include "sign/destination_sign.h"
 #include "support/fakes.h"
@@ -59,15 +58,16 @@ void writePhoto(const QString &path, int width, int height)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-// A polygon of `corners` self-crossing corners in a picture of `side` pixels: its cost grows
-// with the corners.
-QByteArray star(int corners, int side)
+// A progressive JPEG of `side` x `side` pixels: all its scans are read before its first line, so
+// it costs by its size however little of it the sign shows.
+void writeProgressive(const QString &path, int side)
 {
-    using namespace testing;
-    return EmfBuilder({side, side})
-        .record(EmrPolygon16, dwords({0, 0, costly::kSide - 1, costly::kSide - 1, corners}) +
-                                  costly::star(corners))
-        .finish();
+    QImage plain(side, side, QImage::Format_RGB32);
+    plain.fill(QColor(120, 80, 200));
+    QImageWriter writer(path, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    if (!writer.write(plain))
+        qFatal("cannot write %s", qPrintable(path));
 }
 
 long residentKib()
@@ -235,16 +235,13 @@ int main(int argc, char **argv)
 
     // --- the latest choice behind older slow ones -----------------------------------------------
     // Two slower pictures, then a slow one of another size, so the sign tells which it shows.
-    const int kSlowCorners = argument(2, 110), kSlowerCorners = argument(3, 150);
-    constexpr int kSlowSide = 990;
+    const int kSlowSide = argument(2, 6000), kSlowerSide = argument(3, 8000);
     const QString slowFolder = folder(QStringLiteral("slow"));
     QImage small(52, 32, QImage::Format_RGB32);
     small.fill(Qt::darkBlue);
-    bench::writeFile(slowFolder + QStringLiteral("/a.emf"),
-                     star(kSlowerCorners, testing::costly::kSide));
-    bench::writeFile(slowFolder + QStringLiteral("/b.emf"),
-                     star(kSlowerCorners, testing::costly::kSide));
-    bench::writeFile(slowFolder + QStringLiteral("/c.emf"), star(kSlowCorners, kSlowSide));
+    writeProgressive(slowFolder + QStringLiteral("/a.jpg"), kSlowerSide);
+    QFile::copy(slowFolder + QStringLiteral("/a.jpg"), slowFolder + QStringLiteral("/b.jpg"));
+    writeProgressive(slowFolder + QStringLiteral("/c.jpg"), kSlowSide);
     small.save(slowFolder + QStringLiteral("/d.bmp"));
     bench.signsIn(slowFolder);
     const QSize slowTwips(kSlowSide * 15, kSlowSide * 15);
@@ -269,9 +266,10 @@ int main(int argc, char **argv)
     std::sort(alone.begin(), alone.end());
     std::sort(behind.begin(), behind.end());
     const double a = alone[alone.size() / 2], b = behind[behind.size() / 2];
-    std::printf("slow picture (EMF star of %d corners; the slower ones %d), medians of %d:\n"
-                "  alone %.0f ms, right after two slower ones %.0f ms: %.2f x (goal <= 1.25; "
-                "-1: never shown)\n",
-                kSlowCorners, kSlowerCorners, kColdRuns, a, b, a > 0 && b > 0 ? b / a : -1.0);
+    std::printf(
+        "slow picture (progressive JPEG of %d px a side; the slower ones %d), medians of %d:\n"
+        "  alone %.0f ms, right after two slower ones %.0f ms: %.2f x (goal <= 1.25; "
+        "-1: never shown)\n",
+        kSlowSide, kSlowerSide, kColdRuns, a, b, a > 0 && b > 0 ? b / a : -1.0);
     return 0;
 }

@@ -12,10 +12,10 @@
 
 namespace metafile::detail {
 
-Canvas::Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
-               const Stop &stop, const Nesting &nesting)
-    : m_image(image), m_painter(&image), m_mapping(mapping), m_deviceToImage(deviceToImage),
-      m_pixelsPerMm(pixelsPerMm), m_ownBudget(stop),
+Canvas::Canvas(QImage &image, QSize picture, Mapping mapping, const QTransform &deviceToImage,
+               QSizeF pixelsPerMm, const Stop &stop, const Nesting &nesting)
+    : m_image(image), m_picture(QPoint(0, 0), picture), m_painter(&image), m_mapping(mapping),
+      m_deviceToImage(deviceToImage), m_pixelsPerMm(pixelsPerMm), m_ownBudget(stop),
       m_budget(nesting.host ? *nesting.host : m_ownBudget), m_depth(nesting.depth)
 {
     m_painter.setRenderHint(QPainter::Antialiasing);
@@ -238,7 +238,7 @@ bool Canvas::spend(const QRectF &imageBounds, qreal extraWork)
 {
     if (!saneRect(imageBounds))
         return false;
-    const QRectF visible = imageBounds.intersected(QRectF(m_image.rect()));
+    const QRectF visible = imageBounds.intersected(QRectF(m_picture));
     return m_budget.charge(kCostPerCall + visible.width() * visible.height() + extraWork);
 }
 
@@ -322,9 +322,9 @@ QRegion Canvas::turnedRect(const QTransform &t, const QRectF &logical)
     const QRectF b = poly.boundingRect();
     if (!saneRect(b) ||
         !m_budget.charge(kCostPerCall +
-                         kCostPerRect * std::min<qreal>(b.height(), m_image.height())))
+                         kCostPerRect * std::min<qreal>(b.height(), m_picture.height())))
         return {};
-    return QRegion(regionPolygon(poly, m_image.rect()));
+    return QRegion(regionPolygon(poly, m_picture));
 }
 
 QRegion Canvas::logicalRegionToImage(const QRegion &logical)
@@ -345,7 +345,7 @@ QRegion Canvas::logicalRegionToImage(const QRegion &logical)
     for (const QRect &r : logical) {
         const QRectF mapped = t.mapRect(QRectF(r));
         if (saneRect(mapped))
-            rects.append(mapped.toAlignedRect().intersected(m_image.rect()));
+            rects.append(mapped.toAlignedRect().intersected(m_picture));
     }
     return regionOf(std::move(rects));
 }
@@ -357,7 +357,7 @@ QRegion Canvas::deviceRectsToImage(const QList<QRect> &device)
     for (const QRect &r : device) {
         const QRectF mapped = m_deviceToImage.mapRect(QRectF(r));
         if (saneRect(mapped))
-            rects.append(mapped.toAlignedRect().intersected(m_image.rect()));
+            rects.append(mapped.toAlignedRect().intersected(m_picture));
     }
     return regionOf(std::move(rects));
 }

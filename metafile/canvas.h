@@ -209,9 +209,11 @@ public:
     };
 
     // `deviceToImage` maps device units to image pixels; `pixelsPerMm` describes the reference
-    // device for the metric mapping modes.
-    Canvas(QImage &image, Mapping mapping, const QTransform &deviceToImage, QSizeF pixelsPerMm,
-           const Stop &stop = {}, const Nesting &nesting = {});
+    // device for the metric mapping modes. `image` holds the top-left part of a picture of
+    // `picture` pixels (all of it, or what a small box shows of it); the picture is charged for
+    // and clipped as a whole, so the part shows what the whole would, at the same cost.
+    Canvas(QImage &image, QSize picture, Mapping mapping, const QTransform &deviceToImage,
+           QSizeF pixelsPerMm, const Stop &stop = {}, const Nesting &nesting = {});
     ~Canvas();
     Canvas(const Canvas &) = delete;
     Canvas &operator=(const Canvas &) = delete;
@@ -253,7 +255,7 @@ public:
     // The pixels of the figures of `image`, xor-ed; nothing once the picture is out of budget.
     std::optional<QRegion> pathRegion(const QPainterPath &image);
     const QTransform &deviceToImage() const { return m_deviceToImage; }
-    QRect imageBounds() const { return m_image.rect(); }
+    QRect imageBounds() const { return m_picture; }
 
     // Lines and shapes
     void moveTo(QPointF p);
@@ -329,9 +331,10 @@ private:
     QBrush makeBrush(const BrushObject &b);
     QImage monoPattern(const QImage &pattern);
     qreal scaleFactor() const;
-    QRegion imageRect() const { return QRegion(m_image.rect()); }
+    QRegion imageRect() const { return QRegion(m_picture); }
 
     QImage &m_image;
+    QRect m_picture; // the whole picture in image pixels; m_image may hold only its top left
     QPainter m_painter;
     Mapping m_mapping;
     QTransform m_deviceToImage;

@@ -184,8 +184,8 @@ qreal Canvas::deviceShapeWork(const QPainterPath &device, bool fill, bool stroke
     const QPainterPath image = m_deviceToImage.map(device);
     const qreal width =
         std::max<qreal>(1, devicePenWidth * std::sqrt(std::abs(m_deviceToImage.determinant())));
-    return (fill ? paintCost(image, m_image.size(), 0, 1) : 0) +
-           (stroke ? paintCost(image, m_image.size(), width, 2) : 0);
+    return (fill ? paintCost(image, m_picture.size(), 0, 1) : 0) +
+           (stroke ? paintCost(image, m_picture.size(), width, 2) : 0);
 }
 
 void Canvas::drawDevice(const QRectF &deviceBounds, const std::function<void(QPainter &)> &draw,

@@ -88,8 +88,8 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
     constexpr qreal kThinPen = 1.5; // image pixels
     const bool thin = penWidth > 0 && penWidth < kThinPen;
     const QRectF bounds = p.controlPointRect().adjusted(-penWidth, -penWidth, penWidth, penWidth);
-    const qreal rowWork = (hasBrush ? paintCost(p, m_image.size(), 0, 1) : 0) +
-                          (penWidth > 0 ? paintCost(p, m_image.size(), penWidth, 2) : 0);
+    const qreal rowWork = (hasBrush ? paintCost(p, m_picture.size(), 0, 1) : 0) +
+                          (penWidth > 0 ? paintCost(p, m_picture.size(), penWidth, 2) : 0);
     if (!saneRect(bounds) || !spend(bounds, rowWork))
         return;
     applyClip();
@@ -425,11 +425,11 @@ std::optional<QRegion> Canvas::pathRegion(const QPainterPath &image)
     const qreal lines = flattenedElements(image);
     if (!saneRect(image.controlPointRect()) || lines > kMaxPathElements ||
         !m_budget.charge(kCostPerCall + kCostPerPathElement * lines +
-                         rowCrossingCost(image, m_image.height(), 0, 1)))
+                         rowCrossingCost(image, m_picture.height(), 0, 1)))
         return std::nullopt;
     QRegion r;
     for (const QPolygonF &poly : image.toSubpathPolygons()) {
-        const QRegion part(regionPolygon(poly, m_image.rect()), image.fillRule());
+        const QRegion part(regionPolygon(poly, m_picture), image.fillRule());
         if (!m_budget.charge(kCostPerRect * qreal(r.rectCount() + part.rectCount())))
             return std::nullopt;
         r ^= part;

@@ -1049,7 +1049,7 @@ bool playsEmfPlus(QByteArrayView stream, qsizetype headerSize, const Stop &stop)
 } // namespace
 
 std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
-                                 const Nesting &nesting)
+                                 QSize seen, const Nesting &nesting)
 {
     ByteReader r(data);
     const quint32 type = r.u32();
@@ -1111,19 +1111,21 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
     // A frame of several metres (a page's units taken for hundredths of a millimetre) is
     // brought down to a size a picture can have, as the program showing it would scale it.
     const QSizeF twips = fitPhysical(frameMm.size() * kScreenDpi / kMmPerInch) * kTwipsPerPixel;
-    QImage image = makeTargetImage(twips, devicePixelRatio);
+    auto [image, picture] = makeTarget(twips, devicePixelRatio, seen);
     if (image.isNull())
         return std::nullopt;
 
-    // Reference device pixels to image pixels: the frame fills the image.
+    // Reference device pixels to image pixels: the frame fills the picture.
     const QRectF frameDevice(frameMm.x() * ppmm.width(), frameMm.y() * ppmm.height(),
                              frameMm.width() * ppmm.width(), frameMm.height() * ppmm.height());
     QTransform deviceToImage;
-    deviceToImage.scale(image.width() / frameDevice.width(), image.height() / frameDevice.height());
+    deviceToImage.scale(picture.width() / frameDevice.width(),
+                        picture.height() / frameDevice.height());
     deviceToImage.translate(-frameDevice.x(), -frameDevice.y());
 
     {
-        Canvas canvas(image, Canvas::Mapping::MapModes, deviceToImage, ppmm, stop, nesting);
+        Canvas canvas(image, picture, Canvas::Mapping::MapModes, deviceToImage, ppmm, stop,
+                      nesting);
         canvas.setObjectTableSize(handles);
         EmfPlayer player(canvas);
         std::optional<EmfPlusPlayer> plus;
@@ -1157,7 +1159,10 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
                 return std::nullopt;
         }
         if (skipped && isBlank(image))
-            return std::nullopt;
+            return image.size() == picture
+                       ? std::nullopt
+                       : cutToSeen(renderEmf(data, devicePixelRatio, stop, {}, nesting),
+                                   image.size());
     }
     return Picture{image, QSize(qRound(twips.width()), qRound(twips.height()))};
 }

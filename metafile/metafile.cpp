@@ -32,7 +32,8 @@ Format detect(QByteArrayView data)
     return Format::None;
 }
 
-std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio, const Stop &stop)
+std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
+                              QSize seen)
 {
     if (!std::isfinite(devicePixelRatio) || devicePixelRatio <= 0 || devicePixelRatio > 16)
         return std::nullopt;
@@ -40,10 +41,10 @@ std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio, const
     switch (detect(data)) {
     case Format::Wmf:
     case Format::PlaceableWmf:
-        picture = renderWmf(data, devicePixelRatio, stop);
+        picture = renderWmf(data, devicePixelRatio, stop, seen);
         break;
     case Format::Emf:
-        picture = renderEmf(data, devicePixelRatio, stop);
+        picture = renderEmf(data, devicePixelRatio, stop, seen);
         break;
     case Format::None:
         break;
@@ -62,29 +63,40 @@ std::optional<Picture> renderNested(QByteArrayView data, qreal devicePixelRatio,
     switch (detect(data)) {
     case Format::Wmf:
     case Format::PlaceableWmf:
-        return renderWmf(data, devicePixelRatio, {}, nesting);
+        return renderWmf(data, devicePixelRatio, {}, {}, nesting);
     case Format::Emf:
-        return renderEmf(data, devicePixelRatio, {}, nesting);
+        return renderEmf(data, devicePixelRatio, {}, {}, nesting);
     case Format::None:
         break;
     }
     return std::nullopt;
 }
 
-QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio)
+Target makeTarget(QSizeF twips, qreal devicePixelRatio, QSize seen)
 {
     if (!(twips.width() > 0) || !(twips.height() > 0))
         return {};
     const qreal w = std::round(std::round(twips.width() / kTwipsPerPixel) * devicePixelRatio);
     const qreal h = std::round(std::round(twips.height() / kTwipsPerPixel) * devicePixelRatio);
+    // The limits hold for the whole picture even when only a corner is drawn, so that a picture
+    // plays, or fails, the same wherever it is shown.
     if (!(w >= 1 && h >= 1 && w <= kMaxImageSide && h <= kMaxImageSide) ||
         w * h * 4 > qreal(kMaxImageBytes))
         return {};
-    QImage image(int(w), int(h), QImage::Format_ARGB32_Premultiplied);
+    const QSize picture{int(w), int(h)};
+    const QSize kept = seen.isEmpty() ? picture : picture.boundedTo(seen);
+    QImage image(kept, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
         return {};
     image.fill(Qt::transparent);
-    return image;
+    return {std::move(image), picture};
+}
+
+std::optional<Picture> cutToSeen(std::optional<Picture> whole, QSize seen)
+{
+    if (whole && (whole->image.width() > seen.width() || whole->image.height() > seen.height()))
+        whole->image = whole->image.copy(QRect(QPoint(0, 0), seen));
+    return whole;
 }
 
 QSizeF fitPhysical(QSizeF pixels)

@@ -52,10 +52,13 @@ struct Stop
 };
 
 // Plays the metafile at its natural size times devicePixelRatio (image.devicePixelRatio() set
-// accordingly). Returns std::nullopt for anything malformed or unsupported as a whole, and for
-// a picture that costs more work than any sign is worth or outlives `stop`.
+// accordingly). Where `seen` is not empty, only the picture's top-left part of at most that many
+// image pixels is drawn and kept: the same pixels the whole picture has there, at no more cost.
+// Returns std::nullopt for anything malformed or unsupported as a whole, for a picture that costs
+// more work than any sign is worth or outlives `stop`, and for one that skipped records and
+// shows nothing at all.
 std::optional<Picture> render(QByteArrayView data, qreal devicePixelRatio = 1.0,
-                              const Stop &stop = {});
+                              const Stop &stop = {}, QSize seen = {});
 
 // Decodes a BMP file (file header and device-independent bitmap) as the player reads the
 // bitmaps inside metafiles: channels of any width scaled to eight bits, the pixels where the

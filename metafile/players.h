@@ -18,17 +18,27 @@ inline constexpr qreal kMaxPhysicalPixels = 4096.0 * 1024;
 // How often the scans that charge nothing look at the deadline.
 inline constexpr qint64 kRecordsBetweenStops = 4096;
 
-// The image a picture of `twips` plays into, or a null image when it is empty or too large.
-QImage makeTargetImage(QSizeF twips, qreal devicePixelRatio);
+// What a picture of `twips` plays into: the whole picture's size in image pixels, and the image,
+// which holds only its top-left `seen` pixels where `seen` is not empty. A null image when the
+// picture is empty or too large.
+struct Target
+{
+    QImage image;
+    QSize picture;
+};
+Target makeTarget(QSizeF twips, qreal devicePixelRatio, QSize seen);
+// The top-left `seen` pixels of `whole`. A picture that skipped records and shows nothing in the
+// corner drawn is drawn whole after all, to learn whether it shows anything anywhere.
+std::optional<Picture> cutToSeen(std::optional<Picture> whole, QSize seen);
 // `pixels` brought down within kMaxPhysicalSide and kMaxPhysicalPixels, aspect kept.
 QSizeF fitPhysical(QSizeF pixels);
 // Whether nothing at all has been drawn on `image`.
 bool isBlank(const QImage &image);
 
 std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
-                                 const Nesting &nesting = {});
+                                 QSize seen = {}, const Nesting &nesting = {});
 std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
-                                 const Nesting &nesting = {});
+                                 QSize seen = {}, const Nesting &nesting = {});
 // A metafile of either kind drawn inside another one; its image's pixel ratio is left at 1.
 std::optional<Picture> renderNested(QByteArrayView data, qreal devicePixelRatio,
                                     const Nesting &nesting);

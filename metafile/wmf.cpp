@@ -832,7 +832,7 @@ bool WmfPlayer::playRecord(const Record &rec)
 } // namespace
 
 std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, const Stop &stop,
-                                 const Nesting &nesting)
+                                 QSize seen, const Nesting &nesting)
 {
     ByteReader r(data);
     std::optional<QRectF> bbox;
@@ -877,18 +877,18 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
         pixels = frame->pixels;
     }
     const QSizeF twips = pixels * kTwipsPerPixel;
-    QImage image = makeTargetImage(twips, devicePixelRatio);
+    auto [image, picture] = makeTarget(twips, devicePixelRatio, seen);
     if (image.isNull())
         return std::nullopt;
 
     {
         // The device is a 96-dpi screen showing the picture at its natural size: the viewport
         // records of the file move and scale in its pixels.
-        const QTransform deviceToImage =
-            QTransform::fromScale(image.width() / pixels.width(), image.height() / pixels.height());
+        const QTransform deviceToImage = QTransform::fromScale(picture.width() / pixels.width(),
+                                                               picture.height() / pixels.height());
         const qreal ppmm = kScreenDpi / kMmPerInch;
-        Canvas canvas(image, Canvas::Mapping::Window, deviceToImage, QSizeF(ppmm, ppmm), stop,
-                      nesting);
+        Canvas canvas(image, picture, Canvas::Mapping::Window, deviceToImage, QSizeF(ppmm, ppmm),
+                      stop, nesting);
         canvas.setObjectTableSize(objects);
         DcState &dc = canvas.dc();
         dc.mapMode = gdi::MmAnisotropic;
@@ -906,7 +906,10 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
                 return std::nullopt;
         }
         if (skipped && isBlank(image))
-            return std::nullopt;
+            return image.size() == picture
+                       ? std::nullopt
+                       : cutToSeen(renderWmf(data, devicePixelRatio, stop, {}, nesting),
+                                   image.size());
     }
     return Picture{image, QSize(qRound(twips.width()), qRound(twips.height()))};
 }

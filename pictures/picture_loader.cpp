@@ -100,16 +100,12 @@ std::optional<Picture> loadPicture(const QString &path, qreal devicePixelRatio,
         return std::nullopt;
 
     if (metafile::detect(bytes) != metafile::Format::None) {
-        auto picture = metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned});
-        if (picture && !visible.isEmpty()) {
-            // A pixel the box shows only a part of shows too.
-            const qreal ratio = picture->image.devicePixelRatio();
-            QImage seen = seenPart(picture->image, QSize(int(std::ceil(visible.width() * ratio)),
-                                                         int(std::ceil(visible.height() * ratio))));
-            seen.setDevicePixelRatio(ratio);
-            picture->image = std::move(seen);
-        }
-        return picture;
+        // A pixel the box shows only a part of shows too.
+        const QSize seen = visible.isEmpty()
+                               ? QSize()
+                               : QSize(int(std::ceil(visible.width() * devicePixelRatio)),
+                                       int(std::ceil(visible.height() * devicePixelRatio)));
+        return metafile::render(bytes, devicePixelRatio, {stop.deadline, stop.abandoned}, seen);
     }
     return decodeBitmap(bytes, stop, visible);
 }

@@ -237,14 +237,17 @@ convert -size 60x40 "xc:rgb(${RED// /,})" "$SIGNS/a1_red.bmp"
 convert -size 60x40 "xc:rgb(${GREEN// /,})" "$SIGNS/b2_green.gif"
 BLUE="40 40 210"
 convert -size 60x40 "xc:rgb(${BLUE// /,})" "$SIGNS/d4_blue.bmp"
-# A picture that costs its whole deadline: an EMF star of 4000 corners, each edge crossing
-# nearly all others.
+# A signboard picture that costs its whole deadline: an EMF star of 4000 corners, each edge
+# crossing nearly all others. (The sign draws only the star's corner, which costs little.)
 perl -e 'my ($n, $p) = (4000, "");
     $p .= pack "s<2", 480 + 470 * cos($_ * 3.1353), 480 + 470 * sin($_ * 6.2769) for 0 .. $n - 1;
     my $r = pack("V6V", 0x56, 28 + length $p, 0, 0, 959, 959, $n) . $p . pack "V5", 14, 20, 0, 16, 20;
     print pack("V2l<4l<4V4v2V7", 1, 88, 0, 0, 959, 959, 0, 0, 25399, 25399, 0x464D4520, 0x10000,
-        88 + length $r, 3, 16, 0, 0, 0, 0, 960, 960, 254, 254), $r' >"$SIGNS/c3_costly.emf"
-cp "$SIGNS/c3_costly.emf" "$SIGNS/c3b_costly.emf"
+        88 + length $r, 3, 16, 0, 0, 0, 0, 960, 960, 254, 254), $r' >"$X11_WORK/costly.emf"
+# Signs that cost about a second however little of them shows: every scan of a progressive JPEG
+# is read before its first line.
+convert -size 8000x8000 "xc:rgb(120,80,200)" -interlace JPEG -quality 95 "$SIGNS/c3_costly.jpg"
+cp "$SIGNS/c3_costly.jpg" "$SIGNS/c3b_costly.jpg"
 # A 48-megapixel phone photo, of which the sign shows the top-left corner.
 GREY="200 200 200" # a grey comes through JPEG unchanged
 convert -size 8000x6000 "xc:rgb(${GREY// /,})" "$SIGNS/e5_photo.jpg"
@@ -346,7 +349,7 @@ wait_until 10 is_active "$DIALOG" || fail "the file dialog is not active"
 wait_until 10 above "$DIALOG" "$PANEL" || fail "the file dialog opened under the panel"
 shot 5-file-dialog
 note "the file dialog \"$(xdotool getwindowname "$DIALOG")\" opened above the panel"
-xdotool type --delay 10 "$SIGNS/c3_costly.emf"
+xdotool type --delay 10 "$X11_WORK/costly.emf"
 xdotool key Return
 wait_until 10 windows_are 2 || fail "the file dialog did not close"
 # The picture chosen next shows without waiting for the costly one, and the settings keep it.
@@ -488,7 +491,7 @@ start_app
 bus_pixel_is 700 180 "$DARK" || fail "the bus showed without its signboard: $(bus_pixel 700 180)"
 note "the stored signboard photo was there when the bus first showed"
 # Closed twice while a costly choice loads: the second close ends at once, without it.
-choose_board "$SIGNS/c3_costly.emf"
+choose_board "$X11_WORK/costly.emf"
 close_twice() { click_close && sleep 0.3 && { click_close 2>/dev/null || :; } && wait_ended; }
 ends_promptly close_twice
 grep -q "$PHOTO" "$APP_INI" || fail "closed twice: $(cat "$APP_INI")"
