@@ -30,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     metafile::render(bytes, 1.0, {QDeadlineTimer(kDeadlineMs)});
+    // As the sign asks: its box's corner only, at a fractional pixel ratio.
+    metafile::render(bytes, 1.5, {QDeadlineTimer(kDeadlineMs)}, QSize(78, 48));
     metafile::decodeBmp(bytes, {QDeadlineTimer(kDeadlineMs)}); // BMP files use its decoder
     return 0;
 }
