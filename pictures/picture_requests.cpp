@@ -25,9 +25,12 @@ struct PictureRequests::Worker
 {
     std::unique_ptr<QProcess> process;
     QTimer deadline;
-    // While a request is out: its answer as it comes in, and who gets it.
+    // While a request is out: the request, its answer as it comes in, and who gets it.
+    wire::Request sent;
     std::optional<wire::AnswerReader> reader;
     Answer answer;
+    // Whether it has answered a request: a worker that has is one that can run.
+    bool answeredBefore = false;
     // Held still while a newer request loads: what was left of its deadline.
     std::optional<int> heldWithMs;
 };
@@ -121,14 +124,36 @@ void PictureRequests::request(const QString &path, qreal devicePixelRatio, Answe
             Q_EMIT answered();
         return;
     }
-    const wire::Request out{ticket, platform::encodeFileName(path), devicePixelRatio, visible};
-    worker->reader.emplace(out);
     worker->answer = std::move(answer);
-    worker->process->write(wire::encodeRequest(out));
     // The deadline counts from the request: a worker's start-up is part of the picture's cost.
-    worker->deadline.start(kPictureDeadlineMs);
+    send(*worker, {ticket, platform::encodeFileName(path), devicePixelRatio, visible},
+         kPictureDeadlineMs);
     m_busy.push_back(std::move(worker));
     m_holdTimer.start();
+}
+
+void PictureRequests::send(Worker &worker, wire::Request request, int deadlineMs)
+{
+    worker.reader.emplace(request);
+    worker.process->write(wire::encodeRequest(request));
+    worker.sent = std::move(request);
+    worker.deadline.start(deadlineMs);
+}
+
+bool PictureRequests::restart(Worker *worker)
+{
+    const auto found = std::ranges::find(m_busy, worker, &std::unique_ptr<Worker>::get);
+    if (found == m_busy.end() || worker->heldWithMs || worker->answeredBefore || !m_workers ||
+        !m_workers->forgetIfCouldNotRun(*worker->process))
+        return false;
+    std::unique_ptr<Worker> next = startWorker();
+    if (!next)
+        return false;
+    next->answer = std::move(worker->answer);
+    send(*next, std::move(worker->sent),
+         int(std::max<qint64>(0, worker->deadline.remainingTime())));
+    retire(std::exchange(*found, std::move(next)), true);
+    return true;
 }
 
 void PictureRequests::output(Worker *worker)
@@ -157,11 +182,14 @@ void PictureRequests::output(Worker *worker)
 
 void PictureRequests::ended(Worker *worker)
 {
-    // A complete answer has been read before the end is told, so a busy worker failed.
-    if (worker->reader)
-        finish(worker, std::nullopt, false);
-    else
+    if (!worker->reader) {
         retire(take(worker), true);
+        return;
+    }
+    // A complete answer has been read before the end is told, so a busy worker failed, unless
+    // it could not run at all: then the next way of starting one takes the request over.
+    if (!restart(worker))
+        finish(worker, std::nullopt, false);
 }
 
 void PictureRequests::finish(Worker *worker, std::optional<Picture> picture, bool keepWorker)
@@ -174,6 +202,7 @@ void PictureRequests::finish(Worker *worker, std::optional<Picture> picture, boo
     std::unique_ptr<Worker> done = std::move(*found);
     m_busy.erase(found);
     hold(*done, false); // its whole answer may have come before it was held
+    done->answeredBefore = done->answeredBefore || keepWorker;
     done->deadline.stop();
     done->reader.reset();
     Answer answer = std::move(done->answer);

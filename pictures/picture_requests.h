@@ -74,6 +74,9 @@ private:
     std::unique_ptr<Worker> startWorker();
     void output(Worker *worker);
     void ended(Worker *worker);
+    void send(Worker &worker, wire::Request request, int deadlineMs);
+    // Gives a busy worker's request to a new one when the worker could not run at all.
+    bool restart(Worker *worker);
     // The request `worker` was loading has its answer.
     void finish(Worker *worker, std::optional<Picture> picture, bool keepWorker);
     std::unique_ptr<Worker> take(Worker *worker);

@@ -69,4 +69,16 @@ std::unique_ptr<QProcess> HelperStarter::start()
     return nullptr;
 }
 
+bool HelperStarter::forgetIfCouldNotRun(const QProcess &process)
+{
+    constexpr int kCannotExecute = 126, kNotFound = 127;
+    if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit ||
+        (process.exitCode() != kCannotExecute && process.exitCode() != kNotFound))
+        return false;
+    m_commands.removeIf([&](const HelperCommand &command) {
+        return command.program == process.program() && command.arguments == process.arguments();
+    });
+    return true;
+}
+
 } // namespace platform

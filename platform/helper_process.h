@@ -33,6 +33,12 @@ public:
     // A running helper reading and writing through pipes, or nullptr when none can be started.
     std::unique_ptr<QProcess> start();
 
+    // Whether `process`, one of these helpers that ended before it answered anything, could not
+    // run at all: the system's loader ends a program whose libraries are missing with 127, as
+    // shells do for a missing interpreter, and with 126 for one they cannot run. Its command is
+    // then left out like one that cannot be started.
+    bool forgetIfCouldNotRun(const QProcess &process);
+
     // The commands not yet found unusable.
     const QList<HelperCommand> &commands() const { return m_commands; }
 

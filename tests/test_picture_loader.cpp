@@ -350,6 +350,7 @@ private Q_SLOTS:
         QTest::newRow("missing") << "missing";
         QTest::newRow("not executable") << "plain";
         QTest::newRow("removed while the program runs") << "removed";
+        QTest::newRow("ends at once, a library missing") << "no library";
     }
     void unstartableWorkerFallsBack()
     {
@@ -362,6 +363,8 @@ private Q_SLOTS:
             QFile::copy(good, bad);
         if (first == "plain")
             QFile::setPermissions(bad, QFile::ReadOwner | QFile::WriteOwner);
+        if (first == "no library") // as the system's loader ends it
+            script(first, "echo 'error while loading shared libraries' >&2; exit 127");
         write("worker.1", answer(1, filled(Qt::red)));
         const auto workers = std::make_shared<platform::HelperStarter>(
             QList<platform::HelperCommand>{{bad, {}}, {good, {}}});
