@@ -7,6 +7,9 @@
 #if defined(Q_OS_UNIX)
 #include <unistd.h>
 #endif
+#if defined(Q_OS_WIN)
+#include "platform/win/kill_on_close_job.h"
+#endif
 #if defined(Q_OS_LINUX)
 #include <csignal>
 #include <sys/prctl.h>
@@ -45,7 +48,11 @@ void tieToProgram([[maybe_unused]] QProcess &process)
 
 HelperStarter::HelperStarter(QList<HelperCommand> commands, std::shared_ptr<QFile> held)
     : m_commands(std::move(commands)), m_held(std::move(held))
-{}
+{
+#if defined(Q_OS_WIN)
+    m_job = std::make_unique<win::KillOnCloseJob>();
+#endif
+}
 
 HelperStarter::~HelperStarter() = default;
 
@@ -61,8 +68,12 @@ std::unique_ptr<QProcess> HelperStarter::start()
             tieToProgram(*process);
             process->start(QIODevice::ReadWrite);
             // The system has run the program or refused it by the time start() returns.
-            if (process->waitForStarted())
+            if (process->waitForStarted()) {
+#if defined(Q_OS_WIN)
+                m_job->adopt(static_cast<unsigned long>(process->processId()));
+#endif
                 return process;
+            }
         }
         m_commands.removeFirst();
     }

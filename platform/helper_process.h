@@ -10,6 +10,12 @@ class QProcess;
 
 namespace platform {
 
+#if defined(Q_OS_WIN)
+namespace win {
+class KillOnCloseJob;
+}
+#endif
+
 // One way to start a helper process of this program: an executable and its arguments.
 struct HelperCommand
 {
@@ -21,8 +27,9 @@ struct HelperCommand
 // that works. A command that cannot be started (the file missing, not executable, removed while
 // the program runs) is tried once and then left out for the rest of the run; the next one takes
 // its place. A helper's output on its error channel goes nowhere: it is no message for the
-// user. On Linux a helper ends when the program dies, however it dies, and stands in a process
-// group of its own, out of reach of the terminal's Ctrl+C, which is the program's to answer.
+// user. A helper ends when the program dies, however it dies (on Windows through a job object).
+// On Linux it stands in a process group of its own, out of reach of the terminal's Ctrl+C, which
+// is the program's to answer.
 class HelperStarter
 {
 public:
@@ -45,6 +52,9 @@ public:
 private:
     QList<HelperCommand> m_commands;
     std::shared_ptr<QFile> m_held;
+#if defined(Q_OS_WIN)
+    std::unique_ptr<win::KillOnCloseJob> m_job;
+#endif
 };
 
 } // namespace platform
