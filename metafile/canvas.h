@@ -10,6 +10,7 @@
 #include <QRegion>
 #include <QString>
 #include <QTransform>
+#include <array>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -37,6 +38,14 @@ enum BkMode
 {
     Transparent = 1,
     Opaque = 2
+};
+// How a bitmap is stretched; BLACKONWHITE is a device context's own.
+enum StretchMode
+{
+    BlackOnWhite = 1,
+    WhiteOnBlack,
+    ColorOnColor,
+    Halftone
 };
 enum PolyFill
 {
@@ -182,6 +191,7 @@ struct DcState
     quint32 textAlign = 0;
     int polyFillMode = gdi::Alternate;
     int rop2 = 13; // R2_COPYPEN
+    int stretchMode = gdi::BlackOnWhite;
     int arcDirection = gdi::CounterClockwise;
     QPointF currentPos{0, 0};
     std::optional<QRegion> clip; // image pixels
@@ -297,6 +307,15 @@ public:
     void patBlt(const QRectF &logical, quint32 rop);
     void drawBitmap(const QRectF &dest, const QImage &image, const QRectF &source, quint32 rop);
     void drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b, bool vertical);
+    // Triangles shaded between the colours of their corners (16 bits a channel), as one layer
+    // so that shared edges leave no seam.
+    struct GradientVertex
+    {
+        QPointF p;
+        std::array<quint16, 3> rgb;
+    };
+    void drawGradientTriangles(const QList<GradientVertex> &vertices,
+                               const QList<std::array<quint32, 3>> &triangles);
 
     // Drawing in reference device units for EMF+ records, which keep their own state; charged
     // for `deviceBounds` and `extraWork`.

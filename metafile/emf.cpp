@@ -8,6 +8,7 @@
 #include "text.h"
 
 #include <QPolygonF>
+#include <algorithm>
 #include <cmath>
 
 namespace metafile::detail {
@@ -40,6 +41,7 @@ enum RecordType : quint32
     SetBkMode = 18,
     SetPolyFillMode = 19,
     SetRop2 = 20,
+    SetStretchBltMode = 21,
     SetTextAlign = 22,
     SetTextColor = 24,
     SetBkColor = 25,
@@ -113,6 +115,12 @@ enum RecordType : quint32
 };
 
 constexpr quint32 kStockFlag = 0x80000000u;
+enum GradientFillMode : quint32
+{
+    kGradientFillRectH = 0,
+    kGradientFillRectV = 1,
+    kGradientFillTriangle = 2,
+};
 constexpr int kHeaderMinSize = 88;
 constexpr quint32 kHeaderExtension1Size = 100; // pixel format, OpenGL
 constexpr quint32 kHeaderExtension2Size = 108; // size in micrometres
@@ -537,43 +545,30 @@ bool EmfPlayer::gradientFill(ByteReader &r)
     const quint32 vertices = r.u32(), objects = r.u32(), mode = r.u32();
     if (qint64(vertices) * 16 > r.remaining())
         return false;
-    struct Vertex
-    {
-        QPointF p;
-        QColor c;
-    };
-    QList<Vertex> vs;
+    QList<Canvas::GradientVertex> vs;
     vs.reserve(vertices);
     for (quint32 i = 0; i < vertices; ++i) {
         const QPointF p = point(r);
-        const int red = r.u16() >> 8, green = r.u16() >> 8, blue = r.u16() >> 8,
-                  alpha = r.u16() >> 8;
-        Q_UNUSED(alpha);
-        vs.append({p, QColor(red, green, blue)});
+        const quint16 red = r.u16(), green = r.u16(), blue = r.u16();
+        r.u16(); // alpha: only AlphaBlend reads it
+        vs.append({p, {red, green, blue}});
     }
-    if (mode > 1) // triangles: approximate by the average colour
-    {
+    const auto colour = [&](quint32 i) {
+        return QColor(vs[i].rgb[0] >> 8, vs[i].rgb[1] >> 8, vs[i].rgb[2] >> 8);
+    };
+    if (mode > kGradientFillTriangle) // GDI refuses other modes
+        return r.ok();
+    if (mode == kGradientFillTriangle) {
         if (qint64(objects) * 12 > r.remaining())
             return false;
+        QList<std::array<quint32, 3>> triangles;
+        triangles.reserve(objects);
         for (quint32 i = 0; i < objects; ++i) {
-            const quint32 a = r.u32(), b = r.u32(), c = r.u32();
-            if (a >= vertices || b >= vertices || c >= vertices)
-                continue;
-            QPolygonF tri{vs[a].p, vs[b].p, vs[c].p};
-            BrushObject saved = m_canvas.dc().brush;
-            PenObject savedPen = m_canvas.dc().pen;
-            m_canvas.dc().brush =
-                BrushObject{gdi::BsSolid,
-                            QColor((vs[a].c.red() + vs[b].c.red() + vs[c].c.red()) / 3,
-                                   (vs[a].c.green() + vs[b].c.green() + vs[c].c.green()) / 3,
-                                   (vs[a].c.blue() + vs[b].c.blue() + vs[c].c.blue()) / 3),
-                            0,
-                            {}};
-            m_canvas.dc().pen.style = gdi::PsNull;
-            m_canvas.polygon(tri);
-            m_canvas.dc().brush = saved;
-            m_canvas.dc().pen = savedPen;
+            const std::array<quint32, 3> tri{r.u32(), r.u32(), r.u32()};
+            if (std::ranges::all_of(tri, [&](quint32 v) { return v < vertices; }))
+                triangles.append(tri);
         }
+        m_canvas.drawGradientTriangles(vs, triangles);
         return r.ok();
     }
     if (qint64(objects) * 8 > r.remaining())
@@ -582,7 +577,8 @@ bool EmfPlayer::gradientFill(ByteReader &r)
         const quint32 a = r.u32(), b = r.u32();
         if (a >= vertices || b >= vertices)
             continue;
-        m_canvas.drawGradientRect(QRectF(vs[a].p, vs[b].p), vs[a].c, vs[b].c, mode == 1);
+        m_canvas.drawGradientRect(QRectF(vs[a].p, vs[b].p), colour(a), colour(b),
+                                  mode == kGradientFillRectV);
     }
     return r.ok();
 }
@@ -664,6 +660,9 @@ bool EmfPlayer::play(quint32 type, QByteArrayView record)
         break;
     case SetRop2:
         dc.rop2 = int(r.u32());
+        break;
+    case SetStretchBltMode:
+        dc.stretchMode = int(r.u32());
         break;
     case SetTextAlign:
         dc.textAlign = r.u32();

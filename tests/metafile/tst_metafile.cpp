@@ -430,6 +430,26 @@ private Q_SLOTS:
                    .finish()
             << four;
 
+        // COLORONCOLOR repeats whole source pixels: no blend where the quadrants meet.
+        const Probes sharp = {{{49, 49}, red}, {{50, 49}, green}, {{49, 50}, blue}};
+        const Dib rgbw = makeDib(24, "ff0000ffffff0000 0000ff00ff000000");
+        QTest::newRow("emf stretchdibits colour on colour")
+            << redEmf({rec(21, {3}), {EmrStretchDiBits, stretchDib(rgbw)}}) << sharp;
+        QTest::newRow("wmf stretchdib colour on colour")
+            << WmfBuilder(QRect(0, 0, 100, 100))
+                   .record(0x0107, {3})
+                   .record(MetaStretchDib, words({0x0020, 0x00CC, 0, 2, 2, 0, 0, 100, 100, 0, 0}) +
+                                               rgbw.info + rgbw.bits)
+                   .finish()
+            << sharp;
+        // A triangle shaded between red (0,0), green (100,0) and blue (0,100).
+        QTest::newRow("emf gradient triangle")
+            << redEmf({{118, rect(0, 0, 100, 100) + dwords({3, 1, 2, 0, 0}) +
+                                 words({0xffff, 0, 0, 0}) + dwords({100, 0}) +
+                                 words({0, 0xffff, 0, 0}) + dwords({0, 100}) +
+                                 words({0, 0, 0xffff, 0}) + dwords({0, 1, 2})}})
+            << Probes{
+                   {{10, 60}, qRgb(73, 26, 154)}, {{80, 10}, qRgb(23, 205, 26)}, {{90, 90}, none}};
         // Without its colour table an 8-bit bitmap indexes the selected palette.
         QTest::newRow("wmf stretchdib, colours from the palette")
             << WmfBuilder(QRect(0, 0, 100, 100))
