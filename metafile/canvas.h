@@ -126,14 +126,6 @@ enum Rop3 : quint32
 };
 } // namespace gdi
 
-struct PenObject
-{
-    quint32 style = gdi::PsSolid;
-    qreal width = 0; // logical units; 0 is one device pixel
-    QColor color = Qt::black;
-    QList<qreal> dashes; // user style, in logical units
-};
-
 // BS_PATTERN brushes are monochrome: they take the text and background colours.
 struct BrushObject
 {
@@ -141,6 +133,15 @@ struct BrushObject
     QColor color = Qt::white;
     quint32 hatch = 0;
     QImage pattern;
+};
+
+struct PenObject
+{
+    quint32 style = gdi::PsSolid;
+    qreal width = 0; // logical units; 0 is one device pixel
+    QColor color = Qt::black;
+    QList<qreal> dashes;             // user style, in logical units
+    std::optional<BrushObject> fill; // a geometric pen's hatch or pattern
 };
 
 struct FontObject
@@ -344,7 +345,7 @@ private:
     // and brush), the source bitmap and a mask of what they cover into layers in image pixels.
     using LayerPainter = std::function<void(QPainter &pattern, QPainter &source, QPainter &mask)>;
     void rasterOp(const QRectF &bounds, quint8 index, const LayerPainter &draw);
-    QPen makePen() const;
+    QPen makePen();
     QBrush makeBrush(const BrushObject &b);
     QImage monoPattern(const QImage &pattern);
     qreal scaleFactor() const;

@@ -519,13 +519,14 @@ bool EmfPlayer::patternBrush(ByteReader &r, bool mono)
 bool EmfPlayer::extCreatePen(ByteReader &r)
 {
     const quint32 index = r.u32();
-    r.skip(16); // pattern bitmap offsets
+    const quint32 offBmi = r.u32(), cbBmi = r.u32(), offBits = r.u32(), cbBits = r.u32();
     PenObject pen;
     pen.style = r.u32();
     pen.width = r.u32();
     const quint32 brushStyle = r.u32();
-    pen.color = color(r);
-    r.u32(); // hatch
+    const quint32 colorRef = r.u32(); // the DIB's usage for pattern pens
+    pen.color = QColor(colorRef & 0xff, (colorRef >> 8) & 0xff, (colorRef >> 16) & 0xff);
+    const quint32 hatch = r.u32();
     const quint32 entries = r.u32();
     if (!r.ok() || qint64(entries) * 4 > r.remaining())
         return false;
@@ -535,6 +536,22 @@ bool EmfPlayer::extCreatePen(ByteReader &r)
         pen.style = (pen.style & ~quint32(gdi::PsStyleMask)) | gdi::PsNull;
     if (!(pen.style & gdi::PsGeometric))
         pen.width = 0;
+    else if (brushStyle == gdi::BsHatched)
+        pen.fill = BrushObject{brushStyle, pen.color, hatch, {}};
+    else if (brushStyle == gdi::BsPattern || brushStyle == gdi::BsDibPattern ||
+             brushStyle == gdi::BsDibPatternPt) {
+        // Only a monochrome BS_PATTERN takes the text and background colours.
+        constexpr quint32 kBitCountOffset = 14;
+        ByteReader header = r;
+        header.seek(offBmi + kBitCountOffset);
+        const bool mono = brushStyle == gdi::BsPattern && header.u16() == 1;
+        DibResult out;
+        dib(r, offBmi, cbBmi, offBits, cbBits, mono ? kDibRgbColors : colorRef & 0xffff,
+            DibAlpha::Ignore, out, mono);
+        if (!out.image.isNull()) // else the pen's colour
+            pen.fill =
+                BrushObject{mono ? gdi::BsPattern : gdi::BsDibPattern, pen.color, 0, out.image};
+    }
     m_canvas.putObject(index, pen);
     return true;
 }

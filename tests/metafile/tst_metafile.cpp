@@ -450,6 +450,24 @@ private Q_SLOTS:
                                  words({0, 0, 0xffff, 0}) + dwords({0, 1, 2})}})
             << Probes{
                    {{10, 60}, qRgb(73, 26, 154)}, {{80, 10}, qRgb(23, 205, 26)}, {{90, 90}, none}};
+        // Geometric pens 40 wide down the middle, filled as brushes: a DIB pattern tiled from
+        // the picture's corner; a horizontal hatch over the background colour.
+        const auto widePen = [&](int brushStyle, quint32 colorRef, const QByteArray &pattern) {
+            const qint64 bits = std::max<qint64>(pattern.size() - 40, 0);
+            return redEmf({{95, dwords({2, 52, pattern.size() - bits, 92, bits, 0x10000, 40,
+                                        brushStyle, colorRef, 0, 0}) +
+                                    pattern},
+                           rec(EmrSelectObject, {2}),
+                           rec(EmrSetBkColor, {kGreen}),
+                           rec(EmrMoveToEx, {50, 0}),
+                           rec(54, {50, 100})});
+        };
+        const Dib tile = makeDib(24, "ff0000ffffff0000 0000ff00ff000000");
+        QTest::newRow("emf pen of a dib pattern")
+            << widePen(6, 0, tile.info + tile.bits)
+            << Probes{{{40, 40}, red}, {{41, 40}, green}, {{40, 41}, blue}, {{41, 41}, white}};
+        QTest::newRow("emf hatched pen")
+            << widePen(2, kBlue, {}) << Probes{{{50, 3}, blue}, {{50, 6}, green}};
         // Without its colour table an 8-bit bitmap indexes the selected palette.
         QTest::newRow("wmf stretchdib, colours from the palette")
             << WmfBuilder(QRect(0, 0, 100, 100))
