@@ -301,8 +301,11 @@ public:
 
     // Text; `dx` holds logical advances per UTF-16 unit (may be empty), `dy` the rise after each
     // unit along the font's up direction (ETO_PDY; may be empty)
+    // In GDI's compatible graphics mode (`compatible`) a world transform moves the glyphs but
+    // does not turn them.
     void text(QPointF reference, const QString &text, const QList<qreal> &dx, quint32 options,
-              const std::optional<QRectF> &rect, const QList<qreal> &dy = {});
+              const std::optional<QRectF> &rect, const QList<qreal> &dy = {},
+              bool compatible = false);
 
     // Bitmaps
     void patBlt(const QRectF &logical, quint32 rop);

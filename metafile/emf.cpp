@@ -115,6 +115,7 @@ enum RecordType : quint32
 };
 
 constexpr quint32 kStockFlag = 0x80000000u;
+constexpr quint32 kGmCompatible = 1;
 enum GradientFillMode : quint32
 {
     kGradientFillRectH = 0,
@@ -140,7 +141,7 @@ private:
     bool polyRecord(ByteReader &r, quint32 type);
     bool polyPolyRecord(ByteReader &r, quint32 type);
     bool textRecord(ByteReader &r, quint32 type);
-    bool emrText(ByteReader &r, bool wide);
+    bool emrText(ByteReader &r, bool wide, bool compatible);
     bool smallTextRecord(ByteReader &r);
     bool blitRecord(ByteReader &r, quint32 type);
     bool stretchDiBits(ByteReader &r, quint32 type);
@@ -285,7 +286,7 @@ bool EmfPlayer::textRecord(ByteReader &r, quint32 type)
 {
     constexpr qsizetype kMinTextObjectSize = 24;
     r.skip(16); // bounds
-    r.u32();    // graphics mode
+    const bool compatible = r.u32() == kGmCompatible;
     r.f32();
     r.f32();
     const bool poly = type == PolyTextOutA || type == PolyTextOutW;
@@ -293,13 +294,13 @@ bool EmfPlayer::textRecord(ByteReader &r, quint32 type)
     if (!r.ok() || count > r.remaining() / kMinTextObjectSize)
         return false;
     for (quint32 i = 0; i < count; ++i)
-        if (!emrText(r, type == ExtTextOutW || type == PolyTextOutW))
+        if (!emrText(r, type == ExtTextOutW || type == PolyTextOutW, compatible))
             return false;
     return true;
 }
 
 // A text object at the read position; its offsets count from the start of the record.
-bool EmfPlayer::emrText(ByteReader &r, bool wide)
+bool EmfPlayer::emrText(ByteReader &r, bool wide, bool compatible)
 {
     const QPointF ref = point(r);
     const quint32 chars = r.u32();
@@ -345,7 +346,7 @@ bool EmfPlayer::emrText(ByteReader &r, bool wide)
         str = decodeText(raw, m_canvas.dc().font.charset, unitDx, &dx);
         decodeText(raw, m_canvas.dc().font.charset, unitDy, &dy);
     }
-    m_canvas.text(ref, str, dx, options, box, dy);
+    m_canvas.text(ref, str, dx, options, box, dy, compatible);
     return true;
 }
 
@@ -355,7 +356,7 @@ bool EmfPlayer::smallTextRecord(ByteReader &r)
     const QPointF ref = point(r);
     const quint32 chars = r.u32();
     const quint32 options = r.u32();
-    r.u32(); // graphics mode
+    const bool compatible = r.u32() == kGmCompatible;
     r.f32();
     r.f32();
     std::optional<QRectF> box;
@@ -372,7 +373,7 @@ bool EmfPlayer::smallTextRecord(ByteReader &r)
     str.reserve(chars);
     for (quint32 i = 0; i < chars; ++i)
         str.append(QChar(small ? units.u8() : units.u16()));
-    m_canvas.text(ref, str, {}, options, box);
+    m_canvas.text(ref, str, {}, options, box, {}, compatible);
     return true;
 }
 

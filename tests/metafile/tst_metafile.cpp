@@ -717,6 +717,12 @@ private Q_SLOTS:
             << QRect(99, 15, 45, 60) << QPoint(127, 28);
         QTest::newRow("emf rotated 90")
             << emfText(QStringLiteral("テスト"), 900) << QRect(99, -20, 26, 71) << QPoint(110, 40);
+        // A world turned a quarter moves text of the compatible mode down from (100,10), its
+        // glyphs upright: the dashes stay level, one under the other.
+        QTest::newRow("emf turned world, compatible mode")
+            << emfText(u"ーーー"_s, 0, 0, 100, 10,
+                       {{EmrSetWorldTransform, floats(0, 1, -1, 0, 110, -90)}})
+            << QRect(99, 9, 27, 75) << QPoint(108, 22);
         // With the y axis pointing up, 270 degrees read upwards too, from (100,90) on the picture.
         QTest::newRow("emf rotated 270, y axis up")
             << emfText(u"テスト"_s, 2700, 0, 100, 10,
