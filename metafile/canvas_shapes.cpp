@@ -108,7 +108,9 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
             return;
         const QPainterPath &line =
             thin && painter.testRenderHint(QPainter::Antialiasing) ? onPixelCentres(p) : p;
-        if (pen.brush().style() >= Qt::HorPattern && m_dc.bkMode == gdi::Opaque) {
+        const Qt::BrushStyle hatch = pen.brush().style();
+        if (hatch >= Qt::HorPattern && hatch <= Qt::DiagCrossPattern &&
+            m_dc.bkMode == gdi::Opaque) {
             QPen back = pen; // a hatched pen's gaps, as a hatched brush's
             back.setBrush(m_dc.bkColor);
             painter.strokePath(line, back);
