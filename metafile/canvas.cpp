@@ -124,13 +124,13 @@ void Canvas::selectStockObject(quint32 stock)
         m_dc.brush = BrushObject{gdi::BsNull, Qt::black, 0, {}};
         break;
     case 6:
-        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::white, {}};
+        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::white, {}, {}};
         break;
     case 7:
-        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::black, {}};
+        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::black, {}, {}};
         break;
     case 8:
-        m_dc.pen = PenObject{gdi::PsNull, 0, Qt::black, {}};
+        m_dc.pen = PenObject{gdi::PsNull, 0, Qt::black, {}, {}};
         break;
     case 15:
         m_dc.palette = {};
@@ -139,7 +139,7 @@ void Canvas::selectStockObject(quint32 stock)
         m_dc.brush = BrushObject{gdi::BsSolid, Qt::white, 0, {}};
         break;
     case 19:
-        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::black, {}};
+        m_dc.pen = PenObject{gdi::PsSolid, 0, Qt::black, {}, {}};
         break;
     default:
         if (stock >= 10 && stock <= 17)
@@ -438,7 +438,7 @@ void Canvas::selectClipRegionLogical(const QRegion *logical)
 // ---------------------------------------------------------------------------------------------
 // Pens and brushes
 
-QPen Canvas::makePen() const
+QPen Canvas::makePen()
 {
     const PenObject &p = m_dc.pen;
     const quint32 style = p.style & gdi::PsStyleMask;
@@ -504,6 +504,8 @@ QPen Canvas::makePen() const
             pen.setCapStyle(Qt::FlatCap);
         pen.setDashPattern(dashes);
     }
+    if (p.fill && geometric)
+        pen.setBrush(makeBrush(*p.fill));
     return pen;
 }
 

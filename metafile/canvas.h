@@ -10,6 +10,7 @@
 #include <QRegion>
 #include <QString>
 #include <QTransform>
+#include <array>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -37,6 +38,14 @@ enum BkMode
 {
     Transparent = 1,
     Opaque = 2
+};
+// How a bitmap is stretched; BLACKONWHITE is a device context's own.
+enum StretchMode
+{
+    BlackOnWhite = 1,
+    WhiteOnBlack,
+    ColorOnColor,
+    Halftone
 };
 enum PolyFill
 {
@@ -117,14 +126,6 @@ enum Rop3 : quint32
 };
 } // namespace gdi
 
-struct PenObject
-{
-    quint32 style = gdi::PsSolid;
-    qreal width = 0; // logical units; 0 is one device pixel
-    QColor color = Qt::black;
-    QList<qreal> dashes; // user style, in logical units
-};
-
 // BS_PATTERN brushes are monochrome: they take the text and background colours.
 struct BrushObject
 {
@@ -132,6 +133,15 @@ struct BrushObject
     QColor color = Qt::white;
     quint32 hatch = 0;
     QImage pattern;
+};
+
+struct PenObject
+{
+    quint32 style = gdi::PsSolid;
+    qreal width = 0; // logical units; 0 is one device pixel
+    QColor color = Qt::black;
+    QList<qreal> dashes;             // user style, in logical units
+    std::optional<BrushObject> fill; // a geometric pen's hatch or pattern
 };
 
 struct FontObject
@@ -182,6 +192,7 @@ struct DcState
     quint32 textAlign = 0;
     int polyFillMode = gdi::Alternate;
     int rop2 = 13; // R2_COPYPEN
+    int stretchMode = gdi::BlackOnWhite;
     int arcDirection = gdi::CounterClockwise;
     QPointF currentPos{0, 0};
     std::optional<QRegion> clip; // image pixels
@@ -292,13 +303,25 @@ public:
 
     // Text; `dx` holds logical advances per UTF-16 unit (may be empty), `dy` the rise after each
     // unit along the font's up direction (ETO_PDY; may be empty)
+    // In GDI's compatible graphics mode (`compatible`) a world transform moves the glyphs but
+    // does not turn them.
     void text(QPointF reference, const QString &text, const QList<qreal> &dx, quint32 options,
-              const std::optional<QRectF> &rect, const QList<qreal> &dy = {});
+              const std::optional<QRectF> &rect, const QList<qreal> &dy = {},
+              bool compatible = false);
 
     // Bitmaps
     void patBlt(const QRectF &logical, quint32 rop);
     void drawBitmap(const QRectF &dest, const QImage &image, const QRectF &source, quint32 rop);
     void drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b, bool vertical);
+    // Triangles shaded between the colours of their corners (16 bits a channel), as one layer
+    // so that shared edges leave no seam.
+    struct GradientVertex
+    {
+        QPointF p;
+        std::array<quint16, 3> rgb;
+    };
+    void drawGradientTriangles(const QList<GradientVertex> &vertices,
+                               const QList<std::array<quint32, 3>> &triangles);
 
     // Drawing in reference device units for EMF+ records, which keep their own state; charged
     // for `deviceBounds` and `extraWork`.
@@ -327,7 +350,7 @@ private:
     // and brush), the source bitmap and a mask of what they cover into layers in image pixels.
     using LayerPainter = std::function<void(QPainter &pattern, QPainter &source, QPainter &mask)>;
     void rasterOp(const QRectF &bounds, quint8 index, const LayerPainter &draw);
-    QPen makePen() const;
+    QPen makePen();
     QBrush makeBrush(const BrushObject &b);
     QImage monoPattern(const QImage &pattern);
     qreal scaleFactor() const;

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainterPathStroker>
+#include <algorithm>
 #include <cmath>
 
 // Raster operations and bitmaps: what is drawn pixel by pixel against what is already there.
@@ -151,9 +152,15 @@ void Canvas::drawBitmap(const QRectF &dest, const QImage &image, const QRectF &s
         });
         return;
     }
+    // COLORONCOLOR deletes and repeats whole pixels; the other modes combine them, which
+    // smoothing stands for. (The raster-operation layers above never smooth, so that masks
+    // and the pictures they cut out keep their exact edges.)
+    const bool smooth = m_dc.stretchMode != gdi::ColorOnColor;
+    m_painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     m_painter.setTransform(full);
     drawSource(m_painter);
     m_painter.resetTransform();
+    m_painter.setRenderHint(QPainter::SmoothPixmapTransform);
 }
 
 void Canvas::drawGradientRect(const QRectF &logical, const QColor &a, const QColor &b,
@@ -174,6 +181,62 @@ void Canvas::drawGradientRect(const QRectF &logical, const QColor &a, const QCol
     g.setColorAt(0, a);
     g.setColorAt(1, b);
     m_painter.fillPath(mapped, g);
+}
+
+void Canvas::drawGradientTriangles(const QList<GradientVertex> &vertices,
+                                   const QList<std::array<quint32, 3>> &triangles)
+{
+    const QTransform t = fullTransform();
+    if (m_recording || triangles.isEmpty() || !saneTransform(t))
+        return;
+    QList<QPointF> at;
+    at.reserve(vertices.size());
+    for (const GradientVertex &v : vertices)
+        at.append(t.map(v.p));
+    QRectF all;
+    for (const auto &tri : triangles)
+        all |= QPolygonF{at[tri[0]], at[tri[1]], at[tri[2]]}.boundingRect();
+    QRect area = saneRect(all) ? all.toAlignedRect() & m_image.rect() : QRect();
+    if (m_dc.clip)
+        area &= m_dc.clip->boundingRect();
+    if (area.isEmpty())
+        return;
+    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+    layer.fill(0);
+    // GDI fills the pixels whose centres lie inside, without smoothing the edges.
+    constexpr qreal kInside = -1e-9;
+    for (const auto &tri : triangles) {
+        const QPointF a = at[tri[0]], b = at[tri[1]], c = at[tri[2]];
+        const qreal det = (b.x() - a.x()) * (c.y() - a.y()) - (c.x() - a.x()) * (b.y() - a.y());
+        const QRect box = QPolygonF{a, b, c}.boundingRect().toAlignedRect() & area;
+        if (box.isEmpty() || det == 0)
+            continue;
+        if (!spend(box))
+            return;
+        const auto &ca = vertices[tri[0]].rgb, &cb = vertices[tri[1]].rgb,
+                   &cc = vertices[tri[2]].rgb;
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(layer.scanLine(y - area.top()));
+            const qreal py = y + 0.5;
+            for (int x = box.left(); x <= box.right(); ++x) {
+                const qreal px = x + 0.5;
+                const qreal wb =
+                    ((px - a.x()) * (c.y() - a.y()) - (c.x() - a.x()) * (py - a.y())) / det;
+                const qreal wc =
+                    ((b.x() - a.x()) * (py - a.y()) - (px - a.x()) * (b.y() - a.y())) / det;
+                const qreal wa = 1 - wb - wc;
+                if (wa < kInside || wb < kInside || wc < kInside)
+                    continue;
+                const auto channel = [&](int i) {
+                    const qreal v = wa * ca[i] + wb * cb[i] + wc * cc[i];
+                    return std::clamp(int(v) >> 8, 0, 255);
+                };
+                line[x - area.left()] = qRgb(channel(0), channel(1), channel(2));
+            }
+        }
+    }
+    applyClip();
+    m_painter.drawImage(area.topLeft(), layer);
 }
 
 qreal Canvas::deviceShapeWork(const QPainterPath &device, bool fill, bool stroke,

@@ -104,10 +104,18 @@ void Canvas::paintDevicePath(const QPainterPath &p, bool fill, bool stroke)
         }
         // The layers of a raster operation are not anti-aliased and already fill the pixels
         // right of and below a thin line, as GDI does.
-        if (pen.style() != Qt::NoPen)
-            painter.strokePath(
-                thin && painter.testRenderHint(QPainter::Antialiasing) ? onPixelCentres(p) : p,
-                pen);
+        if (pen.style() == Qt::NoPen)
+            return;
+        const QPainterPath &line =
+            thin && painter.testRenderHint(QPainter::Antialiasing) ? onPixelCentres(p) : p;
+        const Qt::BrushStyle hatch = pen.brush().style();
+        if (hatch >= Qt::HorPattern && hatch <= Qt::DiagCrossPattern &&
+            m_dc.bkMode == gdi::Opaque) {
+            QPen back = pen; // a hatched pen's gaps, as a hatched brush's
+            back.setBrush(m_dc.bkColor);
+            painter.strokePath(line, back);
+        }
+        painter.strokePath(line, pen);
     };
     if (m_dc.rop2 != kR2CopyPen && m_dc.rop2 >= kR2Black && m_dc.rop2 <= kR2White) {
         rasterOp(bounds, rop2AsRop3(m_dc.rop2), [&](QPainter &pattern, QPainter &, QPainter &mask) {

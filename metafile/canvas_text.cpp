@@ -18,7 +18,7 @@ namespace metafile::detail {
 // Text
 
 void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &dx, quint32 options,
-                  const std::optional<QRectF> &rect, const QList<qreal> &dy)
+                  const std::optional<QRectF> &rect, const QList<qreal> &dy, bool compatible)
 {
     QString str = given;
     // Measuring and shaping cost by the characters: paid for before either.
@@ -118,7 +118,18 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
     // The escapement turns counter-clockwise in logical space, so a mapping that turns an axis
     // over (a y axis pointing up) turns it the other way on the picture; the glyphs stay upright.
     const qreal escapement = (t.determinant() < 0 ? -1 : 1) * f.escapement / 10.0;
-    const qreal angle = escapement - qRadiansToDegrees(std::atan2(w.m12(), w.m11()));
+    const qreal turn = qRadiansToDegrees(std::atan2(w.m12(), w.m11()));
+    const qreal angle = escapement - turn;
+    // Raster glyphs cannot turn: in the compatible mode each glyph is placed along the turned
+    // baseline and drawn upright (but for the escapement).
+    constexpr qreal kNoTurn = 0.01; // degrees
+    const bool upright = compatible && std::abs(turn) > kNoTurn;
+    if (upright && positions.isEmpty()) {
+        for (qsizetype i = 0; i < str.size(); ++i) {
+            positions.append(fm.horizontalAdvance(str.left(i)));
+            rises.append(0);
+        }
+    }
     QTransform placement;
     placement.translate(origin.x(), origin.y());
     placement.rotate(-angle);
@@ -149,7 +160,16 @@ void Canvas::text(QPointF reference, const QString &given, const QList<qreal> &d
             qsizetype n = 1;
             if (str[i].isHighSurrogate() && i + 1 < str.size() && str[i + 1].isLowSurrogate())
                 n = 2;
-            m_painter.drawText(QPointF(x0 + positions[i], y0 - rises[i]), str.mid(i, n));
+            if (upright) {
+                const QPointF at = placement.map(QPointF(x0 + positions[i], -rises[i]));
+                QTransform glyph;
+                glyph.translate(at.x(), at.y());
+                glyph.rotate(-escapement);
+                m_painter.setTransform(glyph);
+                m_painter.drawText(QPointF(0, y0), str.mid(i, n));
+            } else {
+                m_painter.drawText(QPointF(x0 + positions[i], y0 - rises[i]), str.mid(i, n));
+            }
             i += n - 1;
         }
     }

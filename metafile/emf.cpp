@@ -8,6 +8,7 @@
 #include "text.h"
 
 #include <QPolygonF>
+#include <algorithm>
 #include <cmath>
 
 namespace metafile::detail {
@@ -40,6 +41,7 @@ enum RecordType : quint32
     SetBkMode = 18,
     SetPolyFillMode = 19,
     SetRop2 = 20,
+    SetStretchBltMode = 21,
     SetTextAlign = 22,
     SetTextColor = 24,
     SetBkColor = 25,
@@ -113,6 +115,13 @@ enum RecordType : quint32
 };
 
 constexpr quint32 kStockFlag = 0x80000000u;
+constexpr quint32 kGmCompatible = 1;
+enum GradientFillMode : quint32
+{
+    kGradientFillRectH = 0,
+    kGradientFillRectV = 1,
+    kGradientFillTriangle = 2,
+};
 constexpr int kHeaderMinSize = 88;
 constexpr quint32 kHeaderExtension1Size = 100; // pixel format, OpenGL
 constexpr quint32 kHeaderExtension2Size = 108; // size in micrometres
@@ -132,7 +141,7 @@ private:
     bool polyRecord(ByteReader &r, quint32 type);
     bool polyPolyRecord(ByteReader &r, quint32 type);
     bool textRecord(ByteReader &r, quint32 type);
-    bool emrText(ByteReader &r, bool wide);
+    bool emrText(ByteReader &r, bool wide, bool compatible);
     bool smallTextRecord(ByteReader &r);
     bool blitRecord(ByteReader &r, quint32 type);
     bool stretchDiBits(ByteReader &r, quint32 type);
@@ -277,7 +286,7 @@ bool EmfPlayer::textRecord(ByteReader &r, quint32 type)
 {
     constexpr qsizetype kMinTextObjectSize = 24;
     r.skip(16); // bounds
-    r.u32();    // graphics mode
+    const bool compatible = r.u32() == kGmCompatible;
     r.f32();
     r.f32();
     const bool poly = type == PolyTextOutA || type == PolyTextOutW;
@@ -285,13 +294,13 @@ bool EmfPlayer::textRecord(ByteReader &r, quint32 type)
     if (!r.ok() || count > r.remaining() / kMinTextObjectSize)
         return false;
     for (quint32 i = 0; i < count; ++i)
-        if (!emrText(r, type == ExtTextOutW || type == PolyTextOutW))
+        if (!emrText(r, type == ExtTextOutW || type == PolyTextOutW, compatible))
             return false;
     return true;
 }
 
 // A text object at the read position; its offsets count from the start of the record.
-bool EmfPlayer::emrText(ByteReader &r, bool wide)
+bool EmfPlayer::emrText(ByteReader &r, bool wide, bool compatible)
 {
     const QPointF ref = point(r);
     const quint32 chars = r.u32();
@@ -337,7 +346,7 @@ bool EmfPlayer::emrText(ByteReader &r, bool wide)
         str = decodeText(raw, m_canvas.dc().font.charset, unitDx, &dx);
         decodeText(raw, m_canvas.dc().font.charset, unitDy, &dy);
     }
-    m_canvas.text(ref, str, dx, options, box, dy);
+    m_canvas.text(ref, str, dx, options, box, dy, compatible);
     return true;
 }
 
@@ -347,7 +356,7 @@ bool EmfPlayer::smallTextRecord(ByteReader &r)
     const QPointF ref = point(r);
     const quint32 chars = r.u32();
     const quint32 options = r.u32();
-    r.u32(); // graphics mode
+    const bool compatible = r.u32() == kGmCompatible;
     r.f32();
     r.f32();
     std::optional<QRectF> box;
@@ -364,7 +373,7 @@ bool EmfPlayer::smallTextRecord(ByteReader &r)
     str.reserve(chars);
     for (quint32 i = 0; i < chars; ++i)
         str.append(QChar(small ? units.u8() : units.u16()));
-    m_canvas.text(ref, str, {}, options, box);
+    m_canvas.text(ref, str, {}, options, box, {}, compatible);
     return true;
 }
 
@@ -511,13 +520,14 @@ bool EmfPlayer::patternBrush(ByteReader &r, bool mono)
 bool EmfPlayer::extCreatePen(ByteReader &r)
 {
     const quint32 index = r.u32();
-    r.skip(16); // pattern bitmap offsets
+    const quint32 offBmi = r.u32(), cbBmi = r.u32(), offBits = r.u32(), cbBits = r.u32();
     PenObject pen;
     pen.style = r.u32();
     pen.width = r.u32();
     const quint32 brushStyle = r.u32();
-    pen.color = color(r);
-    r.u32(); // hatch
+    const quint32 colorRef = r.u32(); // the DIB's usage for pattern pens
+    pen.color = QColor(colorRef & 0xff, (colorRef >> 8) & 0xff, (colorRef >> 16) & 0xff);
+    const quint32 hatch = r.u32();
     const quint32 entries = r.u32();
     if (!r.ok() || qint64(entries) * 4 > r.remaining())
         return false;
@@ -527,6 +537,22 @@ bool EmfPlayer::extCreatePen(ByteReader &r)
         pen.style = (pen.style & ~quint32(gdi::PsStyleMask)) | gdi::PsNull;
     if (!(pen.style & gdi::PsGeometric))
         pen.width = 0;
+    else if (brushStyle == gdi::BsHatched)
+        pen.fill = BrushObject{brushStyle, pen.color, hatch, {}};
+    else if (brushStyle == gdi::BsPattern || brushStyle == gdi::BsDibPattern ||
+             brushStyle == gdi::BsDibPatternPt) {
+        // Only a monochrome BS_PATTERN takes the text and background colours.
+        constexpr quint32 kBitCountOffset = 14;
+        ByteReader header = r;
+        header.seek(offBmi + kBitCountOffset);
+        const bool mono = brushStyle == gdi::BsPattern && header.u16() == 1;
+        DibResult out;
+        dib(r, offBmi, cbBmi, offBits, cbBits, mono ? kDibRgbColors : colorRef & 0xffff,
+            DibAlpha::Ignore, out, mono);
+        if (!out.image.isNull()) // else the pen's colour
+            pen.fill =
+                BrushObject{mono ? gdi::BsPattern : gdi::BsDibPattern, pen.color, 0, out.image};
+    }
     m_canvas.putObject(index, pen);
     return true;
 }
@@ -537,43 +563,30 @@ bool EmfPlayer::gradientFill(ByteReader &r)
     const quint32 vertices = r.u32(), objects = r.u32(), mode = r.u32();
     if (qint64(vertices) * 16 > r.remaining())
         return false;
-    struct Vertex
-    {
-        QPointF p;
-        QColor c;
-    };
-    QList<Vertex> vs;
+    QList<Canvas::GradientVertex> vs;
     vs.reserve(vertices);
     for (quint32 i = 0; i < vertices; ++i) {
         const QPointF p = point(r);
-        const int red = r.u16() >> 8, green = r.u16() >> 8, blue = r.u16() >> 8,
-                  alpha = r.u16() >> 8;
-        Q_UNUSED(alpha);
-        vs.append({p, QColor(red, green, blue)});
+        const quint16 red = r.u16(), green = r.u16(), blue = r.u16();
+        r.u16(); // alpha: only AlphaBlend reads it
+        vs.append({p, {red, green, blue}});
     }
-    if (mode > 1) // triangles: approximate by the average colour
-    {
+    const auto colour = [&](quint32 i) {
+        return QColor(vs[i].rgb[0] >> 8, vs[i].rgb[1] >> 8, vs[i].rgb[2] >> 8);
+    };
+    if (mode > kGradientFillTriangle) // GDI refuses other modes
+        return r.ok();
+    if (mode == kGradientFillTriangle) {
         if (qint64(objects) * 12 > r.remaining())
             return false;
+        QList<std::array<quint32, 3>> triangles;
+        triangles.reserve(objects);
         for (quint32 i = 0; i < objects; ++i) {
-            const quint32 a = r.u32(), b = r.u32(), c = r.u32();
-            if (a >= vertices || b >= vertices || c >= vertices)
-                continue;
-            QPolygonF tri{vs[a].p, vs[b].p, vs[c].p};
-            BrushObject saved = m_canvas.dc().brush;
-            PenObject savedPen = m_canvas.dc().pen;
-            m_canvas.dc().brush =
-                BrushObject{gdi::BsSolid,
-                            QColor((vs[a].c.red() + vs[b].c.red() + vs[c].c.red()) / 3,
-                                   (vs[a].c.green() + vs[b].c.green() + vs[c].c.green()) / 3,
-                                   (vs[a].c.blue() + vs[b].c.blue() + vs[c].c.blue()) / 3),
-                            0,
-                            {}};
-            m_canvas.dc().pen.style = gdi::PsNull;
-            m_canvas.polygon(tri);
-            m_canvas.dc().brush = saved;
-            m_canvas.dc().pen = savedPen;
+            const std::array<quint32, 3> tri{r.u32(), r.u32(), r.u32()};
+            if (std::ranges::all_of(tri, [&](quint32 v) { return v < vertices; }))
+                triangles.append(tri);
         }
+        m_canvas.drawGradientTriangles(vs, triangles);
         return r.ok();
     }
     if (qint64(objects) * 8 > r.remaining())
@@ -582,7 +595,8 @@ bool EmfPlayer::gradientFill(ByteReader &r)
         const quint32 a = r.u32(), b = r.u32();
         if (a >= vertices || b >= vertices)
             continue;
-        m_canvas.drawGradientRect(QRectF(vs[a].p, vs[b].p), vs[a].c, vs[b].c, mode == 1);
+        m_canvas.drawGradientRect(QRectF(vs[a].p, vs[b].p), colour(a), colour(b),
+                                  mode == kGradientFillRectV);
     }
     return r.ok();
 }
@@ -664,6 +678,9 @@ bool EmfPlayer::play(quint32 type, QByteArrayView record)
         break;
     case SetRop2:
         dc.rop2 = int(r.u32());
+        break;
+    case SetStretchBltMode:
+        dc.stretchMode = int(r.u32());
         break;
     case SetTextAlign:
         dc.textAlign = r.u32();

@@ -531,6 +531,9 @@ bool WmfPlayer::playRecord(const Record &rec)
     case SetRop2:
         dc.rop2 = r.u16();
         break;
+    case SetStretchBltMode:
+        dc.stretchMode = r.u16();
+        break;
     case SetPolyFillMode:
         dc.polyFillMode = r.u16();
         break;

@@ -459,6 +459,44 @@ private Q_SLOTS:
                    .finish()
             << four;
 
+        // COLORONCOLOR repeats whole source pixels: no blend where the quadrants meet.
+        const Probes sharp = {{{49, 49}, red}, {{50, 49}, green}, {{49, 50}, blue}};
+        const Dib rgbw = makeDib(24, "ff0000ffffff0000 0000ff00ff000000");
+        QTest::newRow("emf stretchdibits colour on colour")
+            << redEmf({rec(21, {3}), {EmrStretchDiBits, stretchDib(rgbw)}}) << sharp;
+        QTest::newRow("wmf stretchdib colour on colour")
+            << WmfBuilder(QRect(0, 0, 100, 100))
+                   .record(0x0107, {3})
+                   .record(MetaStretchDib, words({0x0020, 0x00CC, 0, 2, 2, 0, 0, 100, 100, 0, 0}) +
+                                               rgbw.info + rgbw.bits)
+                   .finish()
+            << sharp;
+        // A triangle shaded between red (0,0), green (100,0) and blue (0,100).
+        QTest::newRow("emf gradient triangle")
+            << redEmf({{118, rect(0, 0, 100, 100) + dwords({3, 1, 2, 0, 0}) +
+                                 words({0xffff, 0, 0, 0}) + dwords({100, 0}) +
+                                 words({0, 0xffff, 0, 0}) + dwords({0, 100}) +
+                                 words({0, 0, 0xffff, 0}) + dwords({0, 1, 2})}})
+            << Probes{
+                   {{10, 60}, qRgb(73, 26, 154)}, {{80, 10}, qRgb(23, 205, 26)}, {{90, 90}, none}};
+        // Geometric pens 40 wide down the middle, filled as brushes: a DIB pattern tiled from
+        // the picture's corner; a horizontal hatch over the background colour.
+        const auto widePen = [&](int brushStyle, quint32 colorRef, const QByteArray &pattern) {
+            const qint64 bits = std::max<qint64>(pattern.size() - 40, 0);
+            return redEmf({{95, dwords({2, 52, pattern.size() - bits, 92, bits, 0x10000, 40,
+                                        brushStyle, colorRef, 0, 0}) +
+                                    pattern},
+                           rec(EmrSelectObject, {2}),
+                           rec(EmrSetBkColor, {kGreen}),
+                           rec(EmrMoveToEx, {50, 0}),
+                           rec(54, {50, 100})});
+        };
+        const Dib tile = makeDib(24, "ff0000ffffff0000 0000ff00ff000000");
+        QTest::newRow("emf pen of a dib pattern")
+            << widePen(6, 0, tile.info + tile.bits)
+            << Probes{{{40, 40}, red}, {{41, 40}, green}, {{40, 41}, blue}, {{41, 41}, white}};
+        QTest::newRow("emf hatched pen")
+            << widePen(2, kBlue, {}) << Probes{{{50, 3}, blue}, {{50, 6}, green}};
         // Without its colour table an 8-bit bitmap indexes the selected palette.
         QTest::newRow("wmf stretchdib, colours from the palette")
             << WmfBuilder(QRect(0, 0, 100, 100))
@@ -709,6 +747,12 @@ private Q_SLOTS:
             << QRect(99, 15, 45, 60) << QPoint(127, 28);
         QTest::newRow("emf rotated 90")
             << emfText(QStringLiteral("テスト"), 900) << QRect(99, -20, 26, 71) << QPoint(110, 40);
+        // A world turned a quarter moves text of the compatible mode down from (100,10), its
+        // glyphs upright: the dashes stay level, one under the other.
+        QTest::newRow("emf turned world, compatible mode")
+            << emfText(u"ーーー"_s, 0, 0, 100, 10,
+                       {{EmrSetWorldTransform, floats(0, 1, -1, 0, 110, -90)}})
+            << QRect(99, 9, 27, 75) << QPoint(108, 22);
         // With the y axis pointing up, 270 degrees read upwards too, from (100,90) on the picture.
         QTest::newRow("emf rotated 270, y axis up")
             << emfText(u"テスト"_s, 2700, 0, 100, 10,
