@@ -196,10 +196,12 @@ void Canvas::drawGradientTriangles(const QList<GradientVertex> &vertices,
     QRectF all;
     for (const auto &tri : triangles)
         all |= QPolygonF{at[tri[0]], at[tri[1]], at[tri[2]]}.boundingRect();
-    QRect area = saneRect(all) ? all.toAlignedRect() & m_image.rect() : QRect();
+    // What the triangles reach of the picture is paid for; what the image holds of it is filled.
+    QRect reach = saneRect(all) ? all.toAlignedRect() & m_picture : QRect();
     if (m_dc.clip)
-        area &= m_dc.clip->boundingRect();
-    if (area.isEmpty())
+        reach &= m_dc.clip->boundingRect();
+    const QRect area = reach & m_image.rect();
+    if (reach.isEmpty())
         return;
     QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
     layer.fill(0);
@@ -208,11 +210,12 @@ void Canvas::drawGradientTriangles(const QList<GradientVertex> &vertices,
     for (const auto &tri : triangles) {
         const QPointF a = at[tri[0]], b = at[tri[1]], c = at[tri[2]];
         const qreal det = (b.x() - a.x()) * (c.y() - a.y()) - (c.x() - a.x()) * (b.y() - a.y());
-        const QRect box = QPolygonF{a, b, c}.boundingRect().toAlignedRect() & area;
-        if (box.isEmpty() || det == 0)
+        const QRect drawn = QPolygonF{a, b, c}.boundingRect().toAlignedRect() & reach;
+        if (drawn.isEmpty() || det == 0)
             continue;
-        if (!spend(box))
+        if (!spend(drawn))
             return;
+        const QRect box = drawn & area;
         const auto &ca = vertices[tri[0]].rgb, &cb = vertices[tri[1]].rgb,
                    &cc = vertices[tri[2]].rgb;
         for (int y = box.top(); y <= box.bottom(); ++y) {
@@ -235,6 +238,8 @@ void Canvas::drawGradientTriangles(const QList<GradientVertex> &vertices,
             }
         }
     }
+    if (area.isEmpty())
+        return;
     applyClip();
     m_painter.drawImage(area.topLeft(), layer);
 }
