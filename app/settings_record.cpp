@@ -131,8 +131,9 @@ QByteArray sevenSignificantDigits(float value, int &exponent)
     // From the bits, without the maths library (more pages at start-up for two calls).
     constexpr int kFractionBits = std::numeric_limits<float>::digits - 1;
     constexpr int kExponentBias = std::numeric_limits<float>::max_exponent - 1;
+    constexpr quint32 kExponentField = 0xff;
     const auto bits = std::bit_cast<quint32>(value);
-    const quint32 biased = (bits >> kFractionBits) & 0xff;
+    const quint32 biased = (bits >> kFractionBits) & kExponentField;
     const quint32 fraction = bits & ((1u << kFractionBits) - 1);
     const quint32 mantissa = biased == 0 ? fraction : fraction | (1u << kFractionBits);
     const int binaryExponent = (biased == 0 ? 1 : int(biased)) - kExponentBias - kFractionBits;
@@ -140,6 +141,7 @@ QByteArray sevenSignificantDigits(float value, int &exponent)
     // value = mantissa * 2^binaryExponent = whole / 10^shift, with whole an integer held in
     // base-10^9 limbs, least significant first.
     constexpr quint32 kLimb = 1'000'000'000;
+    constexpr int kLimbDigits = 9;
     std::vector<quint32> whole{mantissa % kLimb, mantissa / kLimb};
     const auto multiply = [&whole](quint32 factor) {
         quint64 carry = 0;
@@ -160,7 +162,7 @@ QByteArray sevenSignificantDigits(float value, int &exponent)
         whole.pop_back();
     digits.append(QByteArray::number(whole.back()));
     for (auto limb = whole.rbegin() + 1; limb != whole.rend(); ++limb)
-        digits.append(QByteArray::number(*limb).rightJustified(9, '0'));
+        digits.append(QByteArray::number(*limb).rightJustified(kLimbDigits, '0'));
     exponent = int(digits.size()) - 1 - shift;
 
     if (digits.size() > kSignificant) {
