@@ -3,11 +3,12 @@
 #include "platform/file_names.h"
 
 #include <QByteArrayView>
-#include <array>
-#include <charconv>
+#include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace settings {
 namespace {
@@ -120,23 +121,80 @@ std::optional<qint64> roundToInteger(const Decimal &value, qint64 min, qint64 ma
 
 // ---- writing --------------------------------------------------------------------------------
 
+// The exact decimal digits of a finite, non-zero float, rounded to seven significant digits
+// (ties to even, as printf rounds), trailing zeros removed; `exponent` is the power of ten of
+// the first digit. Plain integer arithmetic: the library's float formatting would bring its
+// large tables into memory at start-up, when the settings line is first made.
+QByteArray sevenSignificantDigits(float value, int &exponent)
+{
+    constexpr int kSignificant = 7;
+    // From the bits, without the maths library (more pages at start-up for two calls).
+    constexpr int kFractionBits = std::numeric_limits<float>::digits - 1;
+    constexpr int kExponentBias = std::numeric_limits<float>::max_exponent - 1;
+    constexpr quint32 kExponentField = 0xff;
+    const auto bits = std::bit_cast<quint32>(value);
+    const quint32 biased = (bits >> kFractionBits) & kExponentField;
+    const quint32 fraction = bits & ((1u << kFractionBits) - 1);
+    const quint32 mantissa = biased == 0 ? fraction : fraction | (1u << kFractionBits);
+    const int binaryExponent = (biased == 0 ? 1 : int(biased)) - kExponentBias - kFractionBits;
+
+    // value = mantissa * 2^binaryExponent = whole / 10^shift, with whole an integer held in
+    // base-10^9 limbs, least significant first.
+    constexpr quint32 kLimb = 1'000'000'000;
+    constexpr int kLimbDigits = 9;
+    std::vector<quint32> whole{mantissa % kLimb, mantissa / kLimb};
+    const auto multiply = [&whole](quint32 factor) {
+        quint64 carry = 0;
+        for (quint32 &limb : whole) {
+            carry += quint64(limb) * factor;
+            limb = quint32(carry % kLimb);
+            carry /= kLimb;
+        }
+        if (carry != 0)
+            whole.push_back(quint32(carry));
+    };
+    const int shift = binaryExponent < 0 ? -binaryExponent : 0;
+    for (int i = 0; i < std::abs(binaryExponent); ++i)
+        multiply(binaryExponent < 0 ? 5 : 2);
+
+    QByteArray digits;
+    while (whole.size() > 1 && whole.back() == 0)
+        whole.pop_back();
+    digits.append(QByteArray::number(whole.back()));
+    for (auto limb = whole.rbegin() + 1; limb != whole.rend(); ++limb)
+        digits.append(QByteArray::number(*limb).rightJustified(kLimbDigits, '0'));
+    exponent = int(digits.size()) - 1 - shift;
+
+    if (digits.size() > kSignificant) {
+        const QByteArrayView rest = QByteArrayView(digits).sliced(kSignificant);
+        const bool aboveHalf =
+            rest[0] > '5' || (rest[0] == '5' && rest.sliced(1).count('0') != rest.size() - 1);
+        const bool half = rest[0] == '5' && !aboveHalf;
+        digits.truncate(kSignificant);
+        if (aboveHalf || (half && (digits.back() - '0') % 2 != 0)) {
+            qsizetype i = kSignificant - 1;
+            while (i >= 0 && digits[i] == '9')
+                digits[i--] = '0';
+            if (i < 0) {
+                digits.prepend('1');
+                digits.chop(1);
+                ++exponent;
+            } else {
+                ++digits[i];
+            }
+        }
+    }
+    while (digits.endsWith('0'))
+        digits.chop(1);
+    return digits;
+}
+
 QByteArray formatPosition(float value)
 {
     if (!std::isfinite(value) || value == 0.0f)
         return "0";
-    // d.dddddde±x: seven significant digits, rounded from the exact binary value.
-    std::array<char, 32> buffer{};
-    const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                         std::fabs(value), std::chars_format::scientific, 6);
-    if (ec != std::errc{})
-        return "0";
-    const QByteArrayView scientific(buffer.data(), end);
-    const qsizetype e = scientific.indexOf('e');
-    QByteArray digits = scientific.first(e).toByteArray();
-    digits.remove(1, 1); // the decimal point
-    while (digits.endsWith('0'))
-        digits.chop(1);
-    const int exponent = scientific.sliced(e + 1).toByteArray().toInt();
+    int exponent = 0;
+    const QByteArray digits = sevenSignificantDigits(value, exponent);
 
     QByteArray result = value < 0 ? "-" : "";
     if (exponent < 0) {

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-// The program's own pictures, compiled in: ":/images/<name>.rgb32" (raw pixels, or .png where the
+// The program's own pictures, compiled in: ":/images/<name>.raw" (raw pixels, or .png where the
 // picture has transparency) with a sharper "<name>@2x.png" for high-density screens.
 Picture ownPicture(const QString &name);
 // The same for a given device pixel ratio (above 1: the sharper drawing).

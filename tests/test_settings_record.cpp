@@ -36,9 +36,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("written");
         // At most seven significant digits, never an exponent; no NaN or infinity.
-        for (const char *c : {"-0=0", "12.5=12.5", "-0.66666667=-0.6666667", "0.33333333=0.3333333",
-                              "12345678=12345680", "9999999.5=10000000", "1.5e-7=0.00000015",
-                              "3e9=3000000000", "nan=0", "-inf=0"}) {
+        for (const char *c :
+             {"-0=0", "12.5=12.5", "-0.66666667=-0.6666667", "0.33333333=0.3333333",
+              "12345678=12345680", "9999999.5=10000000", "1.5e-7=0.00000015", "3e9=3000000000",
+              "nan=0", "-inf=0",
+              // Exact halves go to the even digit, as printf rounds them.
+              "1234566.5=1234566", "1234567.5=1234568", "12345665=12345660", "-12345675=-12345680",
+              "3.4028234e38=340282300000000000000000000000000000000",
+              "1.4e-45=0.000000000000000000000000000000000000000000001401298"}) {
             const QByteArrayList parts = QByteArray(c).split('=');
             QTest::newRow(c) << QString::fromLatin1(parts[0]) << parts[1];
         }
