@@ -1176,10 +1176,9 @@ std::optional<Picture> renderEmf(QByteArrayView data, qreal devicePixelRatio, co
                 return std::nullopt;
         }
         if (skipped && isBlank(image))
-            return image.size() == picture
-                       ? std::nullopt
-                       : cutToSeen(renderEmf(data, devicePixelRatio, stop, {}, nesting),
-                                   image.size());
+            return blankPlayed(image.size(), picture, [&] {
+                return renderEmf(data, devicePixelRatio, stop, {}, nesting);
+            });
     }
     return Picture{image, QSize(qRound(twips.width()), qRound(twips.height()))};
 }

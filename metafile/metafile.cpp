@@ -92,10 +92,14 @@ Target makeTarget(QSizeF twips, qreal devicePixelRatio, QSize seen)
     return {std::move(image), picture};
 }
 
-std::optional<Picture> cutToSeen(std::optional<Picture> whole, QSize seen)
+std::optional<Picture> blankPlayed(QSize drawn, QSize picture,
+                                   const std::function<std::optional<Picture>()> &playWhole)
 {
-    if (whole && (whole->image.width() > seen.width() || whole->image.height() > seen.height()))
-        whole->image = whole->image.copy(QRect(QPoint(0, 0), seen));
+    if (drawn == picture)
+        return std::nullopt;
+    std::optional<Picture> whole = playWhole();
+    if (whole)
+        whole->image = whole->image.copy(QRect(QPoint(0, 0), drawn));
     return whole;
 }
 

@@ -4,6 +4,7 @@
 #include "metafile.h"
 
 #include <QSize>
+#include <functional>
 
 namespace metafile::detail {
 
@@ -27,9 +28,11 @@ struct Target
     QSize picture;
 };
 Target makeTarget(QSizeF twips, qreal devicePixelRatio, QSize seen);
-// The top-left `seen` pixels of `whole`. A picture that skipped records and shows nothing in the
-// corner drawn is drawn whole after all, to learn whether it shows anything anywhere.
-std::optional<Picture> cutToSeen(std::optional<Picture> whole, QSize seen);
+// What a picture comes to that skipped records and shows nothing in the `drawn` pixels played:
+// refused when that was the whole `picture`; when it was only a corner, it is played whole after
+// all (`playWhole`) and its corner kept if it shows anything anywhere.
+std::optional<Picture> blankPlayed(QSize drawn, QSize picture,
+                                   const std::function<std::optional<Picture>()> &playWhole);
 // `pixels` brought down within kMaxPhysicalSide and kMaxPhysicalPixels, aspect kept.
 QSizeF fitPhysical(QSizeF pixels);
 // Whether nothing at all has been drawn on `image`.

@@ -909,10 +909,9 @@ std::optional<Picture> renderWmf(QByteArrayView data, qreal devicePixelRatio, co
                 return std::nullopt;
         }
         if (skipped && isBlank(image))
-            return image.size() == picture
-                       ? std::nullopt
-                       : cutToSeen(renderWmf(data, devicePixelRatio, stop, {}, nesting),
-                                   image.size());
+            return blankPlayed(image.size(), picture, [&] {
+                return renderWmf(data, devicePixelRatio, stop, {}, nesting);
+            });
     }
     return Picture{image, QSize(qRound(twips.width()), qRound(twips.height()))};
 }
