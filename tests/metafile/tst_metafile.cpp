@@ -368,6 +368,10 @@ private Q_SLOTS:
         clip("clip offset",
              {rec(EmrIntersectClipRect, {0, 0, 20, 20}), rec(EmrOffsetClipRgn, {20, 10})}, true,
              false);
+        // A broken record passed over, and nothing in the corner: drawn whole, the rest shows.
+        QTest::newRow("broken record, nothing in the corner")
+            << redEmf({{EmrRectangle, {}}, rec(EmrRectangle, {60, 60, 90, 90})})
+            << Probes{{{75, 75}, red}, {{10, 10}, none}};
         // From the picture's far side into the corner a small box draws alone.
         clip("clip offset from afar",
              {rec(EmrIntersectClipRect, {60, 40, 80, 60}), rec(EmrOffsetClipRgn, {-50, -30})},
